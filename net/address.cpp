@@ -1,0 +1,86 @@
+#include "net/address.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+
+namespace net {
+namespace {
+
+constexpr std::uint32_t max_component = 255;
+
+bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+
+// Whitespace of the POSIX locale, independent of the locale in force.
+bool is_space(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+} // namespace
+
+int parse_dotted_quad(const char* text, in_addr* out) noexcept {
+    if (std::strcmp(text, "localhost") == 0) {
+        text = "127.0.0.1";
+    }
+    if (!is_digit(*text)) {
+        return 0;
+    }
+
+    std::uint32_t components[4] = {};
+    int stored = 0;
+    const char* p = text;
+    for (;;) {
+        // A leading zero followed by more digits or a hex marker would be octal or
+        // hex elsewhere; refuse rather than guess. "09" cannot be octal, so it reads as 9.
+        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X' || (p[1] >= '0' && p[1] <= '8'))) {
+            return 0;
+        }
+        std::uint32_t value = 0;
+        for (; is_digit(*p); ++p) {
+            value = value * 10 + static_cast<std::uint32_t>(*p - '0');
+            // Stopping here also keeps the accumulator from wrapping on long digit runs.
+            if (value > max_component) {
+                return 0;
+            }
+        }
+
+        if (*p == '.') {
+            if (stored == 3) {
+                return 0;
+            }
+            components[stored++] = value;
+            ++p;
+            if (!is_digit(*p)) {
+                return 0;
+            }
+            continue;
+        }
+        if (*p != '\0' && !is_space(*p)) {
+            return 0;
+        }
+        if (stored != 3) {
+            return 0;
+        }
+        components[3] = value;
+        break;
+    }
+
+    if (out != nullptr) {
+        const std::uint32_t address =
+            components[0] << 24 | components[1] << 16 | components[2] << 8 | components[3];
+        out->s_addr = htonl(address);
+    }
+    return 1;
+}
+
+int text_to_address(int family, const char* text, in_addr* out) noexcept {
+    if (family != ipv4_family) {
+        errno = unsupported_family_error;
+        return -1;
+    }
+    return parse_dotted_quad(text, out);
+}
+
+} // namespace net

@@ -1,0 +1,30 @@
+#include "net/client_socket.h"
+
+namespace net {
+
+ClientSocket::ClientSocket(const std::string& host, int port) {
+    if (!Socket::create()) {
+        throw SocketException(socket_message::could_not_create);
+    }
+    if (!Socket::connect(host, port)) {
+        throw SocketException(socket_message::could_not_connect);
+    }
+}
+
+ClientSocket::~ClientSocket() = default;
+
+ClientSocket& ClientSocket::write(const std::string& text) {
+    if (!Socket::send(text)) {
+        throw SocketException(socket_message::could_not_write);
+    }
+    return *this;
+}
+
+ClientSocket& ClientSocket::read(std::string& text) {
+    if (Socket::recv(text) == 0) {
+        throw SocketException(socket_message::could_not_read);
+    }
+    return *this;
+}
+
+} // namespace net

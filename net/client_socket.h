@@ -1,0 +1,35 @@
+#pragma once
+
+#include "net/socket.h"
+#include "net/socket_exception.h"
+
+#include <string>
+
+namespace net {
+
+// The fixed messages carried by the exceptions ClientSocket throws.
+namespace socket_message {
+inline constexpr const char* could_not_create = "Could not create client socket.";
+inline constexpr const char* could_not_connect = "Could not bind to port.";
+inline constexpr const char* could_not_write = "Could not write to socket.";
+inline constexpr const char* could_not_read = "Could not read from socket.";
+} // namespace socket_message
+
+// Built on Socket; users see only connect-on-construction, write and read.
+// Every failure of the Socket below becomes a SocketException.
+class ClientSocket : private Socket {
+  public:
+    // Creates the socket and connects it, or throws SocketException. A throw
+    // destroys the Socket base on the way out, which closes a created handle.
+    ClientSocket(const std::string& host, int port);
+    ~ClientSocket() override;
+
+    // Sends all of `text`; throws "Could not write to socket." on failure.
+    ClientSocket& write(const std::string& text);
+
+    // Receives one chunk into `text`; throws "Could not read from socket." when
+    // the connection is closed or the receive fails (`text` is then empty).
+    ClientSocket& read(std::string& text);
+};
+
+} // namespace net

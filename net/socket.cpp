@@ -1,0 +1,91 @@
+#include "net/socket.h"
+
+#include "net/address.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+namespace net {
+
+Socket::Socket() noexcept = default;
+
+Socket::~Socket() {
+    if (handle != invalid_socket) {
+        close_socket(handle);
+    }
+}
+
+bool Socket::create() noexcept {
+    handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (handle == invalid_socket) {
+        return false;
+    }
+    const int reuse = 1;
+    return ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                        sizeof reuse) == 0;
+}
+
+bool Socket::connect(const std::string& host, int port) noexcept {
+    if (handle == invalid_socket) {
+        return false;
+    }
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    if (text_to_address(ipv4_family, host.c_str(), &peer.sin_addr) != 1) {
+        return false;
+    }
+    return ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+}
+
+bool Socket::send(const std::string& text) noexcept {
+    // Bounded per call so that the count fits every platform's length type.
+    constexpr std::size_t largest_send = std::size_t{1} << 30;
+    const char* next = text.data();
+    std::size_t remaining = text.size();
+    while (remaining > 0) {
+        const auto length = static_cast<io_size>(std::min(remaining, largest_send));
+        const auto sent = ::send(handle, next, length, send_flags);
+        if (sent < 0) {
+            if (interrupted_by_signal()) {
+                continue;
+            }
+            return false;
+        }
+        if (sent == 0) {
+            return false;
+        }
+        next += sent;
+        remaining -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+int Socket::recv(std::string& text) {
+    text.clear();
+    char buffer[MAX_RECEIVE];
+    long received;
+    do {
+        received = static_cast<long>(::recv(handle, buffer, MAX_RECEIVE, 0));
+    } while (received < 0 && interrupted_by_signal());
+
+    if (received < 0) {
+        char line[64];
+        std::snprintf(line, sizeof line, "status == -1  errno == %d in Socket::recv\n",
+                      last_socket_error());
+        std::cout << line;
+        return 0;
+    }
+    if (received == 0) {
+        return 0;
+    }
+    // The text stops at the first zero byte; bytes after it are not part of it.
+    const auto* zero =
+        static_cast<const char*>(std::memchr(buffer, '\0', static_cast<std::size_t>(received)));
+    text.assign(buffer, zero != nullptr ? static_cast<std::size_t>(zero - buffer)
+                                        : static_cast<std::size_t>(received));
+    return static_cast<int>(received);
+}
+
+} // namespace net

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "net/platform.h"
+
+#include <string>
+
+namespace net {
+
+// The largest chunk a single receive delivers.
+constexpr int MAX_RECEIVE = 500;
+
+// One IPv4 TCP connection. The Socket owns its handle and closes it when
+// destroyed; it cannot be copied. Every operation reports by its result and
+// none throws.
+class Socket {
+  public:
+    Socket() noexcept;
+    virtual ~Socket();
+
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+
+    // Opens a stream socket and sets address reuse. False if either step fails;
+    // a socket that was opened stays in the handle until destruction.
+    bool create() noexcept;
+
+    // Connects to `host` ("localhost" or a dotted-decimal address; never looked
+    // up by name) on the low 16 bits of `port`. False if there is no socket, the
+    // host text does not convert (nothing is attempted then) or the connect fails.
+    bool connect(const std::string& host, int port) noexcept;
+
+    // Sends every byte of `text`, continuing after short sends. False only on a
+    // real error, including a connection the server has closed.
+    bool send(const std::string& text) noexcept;
+
+    // Receives at most MAX_RECEIVE bytes into `text`, which ends at the first zero
+    // byte received. Returns the count of bytes received, or 0 when the peer has
+    // closed the connection (text empty) or on an error, which also prints a
+    // diagnostic line to standard output.
+    int recv(std::string& text);
+
+  private:
+    socket_handle handle = invalid_socket;
+    sockaddr_in peer{};
+};
+
+} // namespace net

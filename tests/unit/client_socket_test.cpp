@@ -1,0 +1,263 @@
+#include "net/client_socket.h"
+
+#include "loopback_listener.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <string>
+#include <thread>
+
+#ifndef _WIN32
+#include <csignal>
+#include <dirent.h>
+#include <pthread.h>
+#endif
+
+namespace {
+
+using net::ClientSocket;
+using net::SocketException;
+using testing_support::LoopbackListener;
+using namespace std::chrono_literals;
+
+// Runs `action` and returns the message of the SocketException it throws.
+template <typename Action> std::string thrown_message(Action&& action) {
+    try {
+        action();
+    } catch (const SocketException& failure) {
+        return failure.message();
+    }
+    return "<nothing thrown>";
+}
+
+TEST(ClientSocketConnect, ReachesListenerByAddressAndByLocalhost) {
+    for (const char* host : {"127.0.0.1", "localhost"}) {
+        LoopbackListener listener;
+        std::promise<std::string> received;
+        listener.serve([&](net::socket_handle peer) {
+            received.set_value(testing_support::receive_exactly(peer, 5));
+        });
+        ClientSocket socket(host, listener.port());
+        socket.write("hello");
+        EXPECT_EQ(received.get_future().get(), "hello") << host;
+    }
+}
+
+TEST(ClientSocketConnect, PortAbove16BitsUsesItsLowBits) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle) {});
+    EXPECT_NO_THROW(ClientSocket("127.0.0.1", listener.port() + 65536));
+}
+
+TEST(ClientSocketConnect, RefusedPortThrows) {
+    LoopbackListener bound_only(false);
+    EXPECT_EQ(thrown_message([&] { ClientSocket("127.0.0.1", bound_only.port()); }),
+              net::socket_message::could_not_connect);
+}
+
+TEST(ClientSocketConnect, UnconvertibleHostThrowsWithoutAttempt) {
+    LoopbackListener listener;
+    for (const char* host : {"example.org", "127.1", "", "localhost "}) {
+        EXPECT_EQ(thrown_message([&] { ClientSocket(host, listener.port()); }),
+                  net::socket_message::could_not_connect)
+            << host;
+    }
+    EXPECT_FALSE(listener.connection_pending(100));
+}
+
+#ifdef __linux__
+int open_descriptors() {
+    int count = 0;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (::readdir(dir) != nullptr) {
+            ++count;
+        }
+        ::closedir(dir);
+    }
+    return count;
+}
+
+TEST(ClientSocketConnect, FailedConstructionLeaksNoDescriptor) {
+    LoopbackListener bound_only(false);
+    const int before = open_descriptors();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_ANY_THROW(ClientSocket("127.0.0.1", bound_only.port()));
+        EXPECT_ANY_THROW(ClientSocket("no-such-host", bound_only.port()));
+    }
+    EXPECT_EQ(open_descriptors(), before);
+}
+#endif
+
+class ClientSocketRead : public testing::Test {
+  protected:
+    // Starts a server that sends `bytes`, then waits for `done` before closing.
+    void serve(std::string bytes) {
+        listener.serve([this, bytes](net::socket_handle peer) {
+            testing_support::send_all(peer, bytes);
+            sent.set_value();
+            done.get_future().wait();
+        });
+        socket = std::make_unique<ClientSocket>("127.0.0.1", listener.port());
+        sent.get_future().wait();
+        std::this_thread::sleep_for(50ms); // let every byte reach the client's queue
+    }
+    void TearDown() override {
+        done.set_value();
+        listener.join();
+    }
+
+    LoopbackListener listener;
+    std::promise<void> sent;
+    std::promise<void> done;
+    std::unique_ptr<ClientSocket> socket;
+};
+
+TEST_F(ClientSocketRead, DeliversAtMost500BytesPerRead) {
+    std::string reply(1234, 'a');
+    for (std::size_t i = 0; i < reply.size(); ++i) {
+        reply[i] = static_cast<char>('a' + i % 26);
+    }
+    serve(reply);
+    std::string chunk;
+    std::string joined;
+    socket->read(chunk);
+    EXPECT_EQ(chunk.size(), 500u);
+    joined += chunk;
+    while (joined.size() < reply.size()) {
+        socket->read(chunk);
+        EXPECT_LE(chunk.size(), 500u);
+        joined += chunk;
+    }
+    EXPECT_EQ(joined, reply);
+}
+
+TEST_F(ClientSocketRead, TextEndsAtFirstZeroByte) {
+    serve(std::string("AB\0CD", 5));
+    std::string chunk = "stale";
+    socket->read(chunk);
+    EXPECT_EQ(chunk, "AB");
+}
+
+TEST_F(ClientSocketRead, LeadingZeroByteGivesEmptyTextNotFailure) {
+    serve(std::string("\0xyz", 4));
+    std::string chunk = "stale";
+    EXPECT_NO_THROW(socket->read(chunk));
+    EXPECT_EQ(chunk, "");
+}
+
+TEST(ClientSocketEnd, OrderlyCloseThrowsWithoutDiagnostic) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle) {});
+    ClientSocket socket("127.0.0.1", listener.port());
+    listener.join();
+    std::string chunk = "stale";
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(thrown_message([&] { socket.read(chunk); }), net::socket_message::could_not_read);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(chunk, "");
+}
+
+#ifndef _WIN32
+TEST(ClientSocketEnd, ResetPrintsDiagnosticThenThrows) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle peer) { testing_support::reset_on_close(peer); });
+    ClientSocket socket("127.0.0.1", listener.port());
+    listener.join();
+    std::string chunk;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(thrown_message([&] { socket.read(chunk); }), net::socket_message::could_not_read);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "status == -1  errno == " + std::to_string(ECONNRESET) + " in Socket::recv\n");
+}
+
+TEST(ClientSocketEnd, WriteToClosedConnectionThrowsInsteadOfEndingProcess) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle peer) { testing_support::reset_on_close(peer); });
+    ClientSocket socket("127.0.0.1", listener.port());
+    listener.join();
+    std::this_thread::sleep_for(50ms);
+    // The first write may still be accepted locally; a later one must fail.
+    std::string message;
+    for (int attempt = 0; attempt < 20 && message.empty(); ++attempt) {
+        try {
+            socket.write("status");
+        } catch (const SocketException& failure) {
+            message = failure.message();
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(message, net::socket_message::could_not_write);
+}
+
+// Signals that interrupt blocking calls; installed without automatic restart,
+// so the socket layer itself has to carry on.
+class InterruptedCalls : public testing::Test {
+  protected:
+    void SetUp() override {
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;
+        sigaction(SIGUSR1, &action, &previous);
+    }
+    void TearDown() override { sigaction(SIGUSR1, &previous, nullptr); }
+
+    // Interrupts the calling thread every few milliseconds until `stop` is set.
+    std::thread interrupter(std::atomic<bool>& stop) {
+        const pthread_t target = pthread_self();
+        return std::thread([target, &stop] {
+            while (!stop) {
+                std::this_thread::sleep_for(5ms);
+                pthread_kill(target, SIGUSR1);
+            }
+        });
+    }
+
+    struct sigaction previous {};
+};
+
+TEST_F(InterruptedCalls, ReadWaitsOnThroughSignals) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle peer) {
+        std::this_thread::sleep_for(200ms);
+        testing_support::send_all(peer, "A=1F\nOk");
+    });
+    ClientSocket socket("127.0.0.1", listener.port());
+    std::atomic<bool> stop{false};
+    std::thread signals = interrupter(stop);
+    std::string chunk;
+    EXPECT_NO_THROW(socket.read(chunk));
+    stop = true;
+    signals.join();
+    EXPECT_EQ(chunk, "A=1F\nOk");
+}
+
+TEST_F(InterruptedCalls, WriteDeliversEveryByteThroughShortSends) {
+    // Far more than the socket buffers hold, so the sender blocks, gets
+    // interrupted part-way and must continue where the short send stopped.
+    std::string command(16 << 20, '\0');
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        command[i] = static_cast<char>('0' + i % 71);
+    }
+    LoopbackListener listener;
+    std::promise<std::string> received;
+    listener.serve([&](net::socket_handle peer) {
+        std::this_thread::sleep_for(100ms);
+        received.set_value(testing_support::receive_exactly(peer, command.size()));
+    });
+    ClientSocket socket("127.0.0.1", listener.port());
+    std::atomic<bool> stop{false};
+    std::thread signals = interrupter(stop);
+    EXPECT_NO_THROW(socket.write(command));
+    stop = true;
+    signals.join();
+    const std::string arrived = received.get_future().get();
+    EXPECT_EQ(arrived.size(), command.size());
+    EXPECT_TRUE(arrived == command);
+}
+#endif
+
+} // namespace
