@@ -1,0 +1,74 @@
+"""The command line, the start-up messages and the exit status."""
+
+import unittest
+
+from harness import BANNER, CLIENT, FakeServer, close, refused_port, run_client
+
+PORT_ERROR = b": must specifiy valid port number\n"
+CONNECT_FAILED = b"Exception was caught:Could not bind to port.\n\n"
+
+
+class ArgumentErrors(unittest.TestCase):
+    """Errors found before any connection: a message on standard output, status 1."""
+
+    def test_no_arguments_prints_usage(self):
+        result = run_client([])
+        self.assertEqual(result.stdout, b"usage: " + CLIENT.encode() + b" [hostname] port#\n")
+        self.assertEqual((result.returncode, result.stderr), (1, b""))
+
+    def test_without_a_usable_port(self):
+        cases = [["hostA", "hostB"], ["-5", "host"], ["localhost"], ["+5000"],
+                 ["65536"], ["65537"], ["99999999999999999999999"], ["70000", "localhost"],
+                 ["0000000000000000000000065536"]]
+        for args in cases:
+            with self.subTest(args=args):
+                result = run_client(args)
+                self.assertEqual(result.stdout, CLIENT.encode() + PORT_ERROR)
+                self.assertEqual((result.returncode, result.stderr), (1, b""))
+
+
+class Connecting(unittest.TestCase):
+    """Each case names where the client must connect, given the listener's port."""
+
+    def connects(self, make_args):
+        with FakeServer([close()]) as server:
+            result = run_client(make_args(server.port))
+            self.assertTrue(server.connected.is_set(), "no connection arrived")
+        self.assertEqual(result.stderr, b"")
+        self.assertTrue(result.stdout.startswith(BANNER), result.stdout)
+        return result
+
+    def test_host_and_port_in_either_order(self):
+        holder, unused = refused_port()
+        with holder:
+            cases = {
+                "port alone means localhost": lambda p: [p],
+                "port then address": lambda p: [p, "127.0.0.1"],
+                "address then port": lambda p: ["127.0.0.1", p],
+                "localhost named": lambda p: ["localhost", p],
+                "second port wins": lambda p: [unused, p],
+                "leading zeros": lambda p: ["000%d" % p],
+            }
+            for name, make_args in cases.items():
+                with self.subTest(name):
+                    self.connects(make_args)
+
+    def test_connect_failures_print_banner_and_reason_and_exit_1(self):
+        holder, unused = refused_port()
+        with holder, FakeServer([close()], watchdog=2) as unreached:
+            cases = {
+                "nothing listening": [unused],
+                "empty argument is port 0": [""],
+                "host that is not an address": [unreached.port, "extra1", "extra2"],
+                "no name lookup": ["127.1", unreached.port],
+            }
+            for name, args in cases.items():
+                with self.subTest(name):
+                    result = run_client(args)
+                    self.assertEqual(result.stdout, BANNER + CONNECT_FAILED)
+                    self.assertEqual((result.returncode, result.stderr), (1, b""))
+            self.assertFalse(unreached.connected.wait(0.2), "an unconvertible host was tried")
+
+
+if __name__ == "__main__":
+    unittest.main()
