@@ -1,10 +1,12 @@
 #include "client/app.h"
 
 #include "client/arguments.h"
+#include "client/command_loop.h"
 #include "client/console.h"
 #include "net/client_socket.h"
 #include "net/platform.h"
 
+#include <fstream>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -44,10 +46,15 @@ int run(int argc, char* argv[]) {
     }
     std::cout << banner;
 
+    // Serves every redirected reply of the run, opened and closed around each.
+    std::ofstream file;
     int status = exit_ok;
     try {
         const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
         net::ClientSocket socket(host, *port);
+        if (command_loop(socket, file) == LoopEnd::connection_lost) {
+            status = exit_failure;
+        }
     } catch (const net::SocketException& failure) {
         std::cout << "Exception was caught:" << failure.message() << "\n";
         status = exit_failure;
