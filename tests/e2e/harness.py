@@ -61,6 +61,11 @@ def pause(seconds):
     return ("pause", seconds)
 
 
+def wait_for(event):
+    """Wait until the test sets this threading.Event."""
+    return ("wait", event)
+
+
 def close():
     """Orderly close of the connection."""
     return ("close", None)
@@ -69,6 +74,20 @@ def close():
 def reset():
     """Abortive close: the client sees a connection reset."""
     return ("reset", None)
+
+
+def session(test, script, stdin, cwd=None, args=()):
+    """Runs the client against a FakeServer playing `script`; checks that the
+    server saw what it expected and returns (client result, server)."""
+    with FakeServer(script) as server:
+        result = run_client([server.port] + list(args), stdin, cwd=cwd)
+    test.assertEqual(server.failures, [], "server script: %r" % result.stdout[-200:])
+    return result, server
+
+
+def transcript(*console):
+    """The whole console output of a run that connects and ends normally."""
+    return BANNER + b"Ok> " + b"".join(console) + b"\n"
 
 
 class FakeServer:
@@ -122,6 +141,9 @@ class FakeServer:
                     self._wait_drained(connection, end)
                 elif action == "pause":
                     time.sleep(argument)
+                elif action == "wait":
+                    if not argument.wait(max(0.1, end - time.monotonic())):
+                        raise OSError("the test never gave the go-ahead")
                 elif action == "close":
                     connection.shutdown(socket.SHUT_WR)
                     closed = True

@@ -1,0 +1,138 @@
+"""What the client does when the server goes away, when a redirect file cannot
+be written, and when a person is watching the console."""
+
+import errno
+import os
+import pty
+import select
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close,
+                     expect, reset, session, transcript, wait_for)
+
+
+class LostConnection(unittest.TestCase):
+    """A receive that fails ends the run with status 1; no later line is sent."""
+
+    def test_server_closing_or_resetting_ends_the_run(self):
+        reset_line = b"status == -1  errno == %d in Socket::recv\n" % errno.ECONNRESET
+        # Script, input, console text after the prompt, redirect file contents.
+        cases = {
+            "closed mid-reply": ([expect(b"regs"), chunk(b"partial"), close()], b"regs\nnext\n",
+                                 b"partialException!\n", None),
+            "closed mid-reply to a file": ([expect(b"regs"), chunk(b"partial"), close()],
+                                           b"regs > r.txt\nnext\n", b"Exception!\n", b"partial"),
+            "closed before the command": ([close()], b"regs\nnext\n", b"Exception!\n", None),
+            "reset mid-reply": ([expect(b"regs"), chunk(b"partial"), reset()], b"regs\nnext\n",
+                                b"partial" + reset_line + b"Exception!\n", None),
+        }
+        for name, (script, stdin, console, in_file) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                result, server = session(self, script, stdin, cwd=cwd)
+                self.assertEqual(result.stdout, transcript(console))
+                self.assertEqual((result.returncode, result.stderr), (1, b""))
+                self.assertNotIn(b"next", server.received)
+                if in_file is not None:
+                    with open(os.path.join(cwd, "r.txt"), "rb") as f:
+                        self.assertEqual(f.read(), in_file)
+
+
+class FailedRedirect(unittest.TestCase):
+    """A redirect file that fails is reported on standard error; the console
+    shows what it always does, and the next redirect works."""
+
+    def test_each_failure_is_reported_once_and_later_redirects_work(self):
+        big = b"z" * (3 << 20)
+        cases = {
+            "missing directory": ("missing/r.txt", b"lost\nOk",
+                                  "cannot open reply file 'missing/r.txt': No such file or directory"),
+            "a directory": (".", b"lost\nOk", "cannot open reply file '.': Is a directory"),
+            "empty name": ("", b"lost\nOk", "cannot open reply file '': No such file or directory"),
+            "full disk": ("/dev/full", b"lost\nOk",
+                          "cannot write reply file '/dev/full': No space left on device"),
+            "full disk, long reply": ("/dev/full", big + b"Ok",
+                                      "cannot write reply file '/dev/full': No space left on device"),
+        }
+        for name, (target, reply, message) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                script = [expect(b"regs"), chunk(reply[:-2]), chunk(b"Ok"),
+                          expect(b"two"), chunk(b"kept\nOk")]
+                stdin = b"regs >" + target.encode() + b"\ntwo > ok.txt\n"
+                result, server = session(self, script, stdin, cwd=cwd)
+                self.assertEqual(result.stdout, transcript(b"Ok> Ok> "))
+                self.assertEqual(result.stderr.decode(), "cmdclient: %s\n" % message)
+                self.assertEqual(result.returncode, 0)
+                with open(os.path.join(cwd, "ok.txt"), "rb") as f:
+                    self.assertEqual(f.read(), b"kept\n")
+
+
+def read_until(fd, needle, collected=b""):
+    """Reads `fd` until `needle` shows up or the deadline passes; returns all read."""
+    end = time.monotonic() + RUN_DEADLINE
+    while needle not in collected and time.monotonic() < end:
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        if ready:
+            try:
+                piece = os.read(fd, 65536)
+            except OSError:
+                break
+            if not piece:
+                break
+            collected += piece
+    return collected
+
+
+class WatchingTheConsole(unittest.TestCase):
+
+    def test_prompt_is_visible_while_the_client_waits_for_input(self):
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            try:
+                shown = read_until(client.stdout.fileno(), b"Ok> ")
+                self.assertEqual(shown, BANNER + b"Ok> ")
+                client.stdin.write(b"regs\n")
+                client.stdin.flush()
+                shown = read_until(client.stdout.fileno(), b"A=1\nOk> ", shown)
+                self.assertEqual(shown, BANNER + b"Ok> A=1\nOk> ")
+                client.stdin.close()
+                self.assertEqual(client.wait(RUN_DEADLINE), 0)
+            finally:
+                if client.poll() is None:
+                    client.kill()
+                client.wait()
+                client.stdout.close()
+
+    def test_each_chunk_shows_at_once_on_a_terminal(self):
+        go_on = threading.Event()
+        master, slave = pty.openpty()
+        script = [expect(b"dump"), chunk(b"first part;"), wait_for(go_on), chunk(b"Ok")]
+        with FakeServer(script) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                      stdin=subprocess.PIPE, stdout=slave)
+            os.close(slave)
+            try:
+                client.stdin.write(b"dump\n")
+                client.stdin.flush()
+                # The reply has not ended, yet its first chunk must be on screen.
+                shown = read_until(master, b"first part;")
+                self.assertIn(b"first part;", shown)
+                go_on.set()
+                shown = read_until(master, b"first part;Ok> ", shown)
+                self.assertIn(b"first part;Ok> ", shown)
+                client.stdin.close()
+                self.assertEqual(client.wait(RUN_DEADLINE), 0)
+            finally:
+                go_on.set()
+                if client.poll() is None:
+                    client.kill()
+                client.wait()
+                os.close(master)
+
+
+if __name__ == "__main__":
+    unittest.main()
