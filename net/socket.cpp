@@ -80,12 +80,13 @@ int Socket::recv(std::string& text) {
     if (received == 0) {
         return 0;
     }
-    // The text stops at the first zero byte; bytes after it are not part of it.
-    const auto* zero =
-        static_cast<const char*>(std::memchr(buffer, '\0', static_cast<std::size_t>(received)));
-    text.assign(buffer, zero != nullptr ? static_cast<std::size_t>(zero - buffer)
-                                        : static_cast<std::size_t>(received));
+    assign_received_text(text, buffer, static_cast<std::size_t>(received));
     return static_cast<int>(received);
+}
+
+void assign_received_text(std::string& text, const char* bytes, std::size_t count) {
+    const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
+    text.assign(bytes, zero != nullptr ? static_cast<std::size_t>(zero - bytes) : count);
 }
 
 } // namespace net

@@ -2,6 +2,7 @@
 
 #include "net/platform.h"
 
+#include <cstddef>
 #include <string>
 
 namespace net {
@@ -43,5 +44,9 @@ class Socket {
     socket_handle handle = invalid_socket;
     sockaddr_in peer{};
 };
+
+// Sets `text` to the received `bytes` read as a zero-terminated string: the text
+// stops at the first zero byte, and bytes after it are not part of it.
+void assign_received_text(std::string& text, const char* bytes, std::size_t count);
 
 } // namespace net

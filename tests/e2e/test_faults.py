@@ -1,0 +1,108 @@
+"""Faults and hostile input from either side: the server closing or resetting
+at awkward moments, replies in single bytes or of every byte value, very long
+replies, and input that ends while a reply is still on its way."""
+
+import errno
+import hashlib
+import os
+import subprocess
+import tempfile
+import threading
+import unittest
+
+from harness import (CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close, expect,
+                     reset, send, session, transcript, wait_for)
+
+RESET_LINE = b"status == -1  errno == %d in Socket::recv\n" % errno.ECONNRESET
+
+
+class ServerFaults(unittest.TestCase):
+
+    def test_connection_ends_between_replies(self):
+        # Script, input, the console texts allowed after the first prompt, exit
+        # status. A reset may be met by the send of a command (silently) or by
+        # the receive after it (with the diagnostic line): both end the run.
+        lost = [RESET_LINE + b"Exception!\n", b"Exception!\n"]
+        cases = {
+            "closed right after Ok, more input": (
+                [expect(b"one"), chunk(b"Ok"), close()], b"one\ntwo\n", [b"Ok> Exception!\n"], 1),
+            "closed right after Ok, input ends": (
+                [expect(b"one"), chunk(b"Ok"), close()], b"one\n", [b"Ok> "], 0),
+            "reset before any command": ([reset()], b"one\n", lost, 1),
+            "reset right after Ok": (
+                [expect(b"one"), chunk(b"Ok"), reset()], b"one\ntwo\n",
+                [b"Ok> " + text for text in lost], 1),
+        }
+        for name, (script, stdin, consoles, status) in cases.items():
+            with self.subTest(name):
+                result, _ = session(self, script, stdin)
+                self.assertIn(result.stdout, [transcript(console) for console in consoles])
+                self.assertEqual((result.returncode, result.stderr), (status, b""))
+
+    def test_reply_one_byte_per_receive(self):
+        body = b"A=1F\nOk\nx\x00yOkSyntax error"
+        script = [expect(b"regs")] + [chunk(body[i:i + 1]) for i in range(len(body))]
+        script.append(chunk(b"Ok"))
+        result, _ = session(self, script, b"regs\n")
+        # Lone bytes never end a reply; the zero byte's receive is empty.
+        self.assertEqual(result.stdout, transcript(body.replace(b"\x00", b"") + b"Ok> "))
+
+    def test_every_byte_value_is_relayed_untouched(self):
+        every = bytes(range(1, 256))
+        zeros = b"\x00" * 500
+        controls = b"\r\r\n\x1b[2J\x1b]0;title\x07\x08\x7f\xc3\x28\xed\xa0\x80\xff\xfe"
+        script = [expect(b"dump"), chunk(every[:200]), chunk(zeros), chunk(every[200:]),
+                  chunk(controls), chunk(b"Ok")]
+        with tempfile.TemporaryDirectory() as cwd:
+            result, _ = session(self, script, b"dump\n", cwd=cwd)
+            self.assertEqual(result.stdout, transcript(every + controls + b"Ok> "))
+            result, _ = session(self, script, b"dump > raw\n", cwd=cwd)
+            self.assertEqual(result.stdout, transcript(b"Ok> "))
+            with open(os.path.join(cwd, "raw"), "rb") as f:
+                self.assertEqual(f.read(), every + controls)
+
+    def test_64_megabyte_reply_is_byte_exact(self):
+        line = bytes(range(0x20, 0x4F)) + bytes(range(0x50, 0x7F)) + b"\n"  # no 'O'
+        body = line * ((64 << 20) // len(line))
+        digest = hashlib.sha256(body).hexdigest()
+        script = [expect(b"mem"), chunk(body), chunk(b"Ok")]
+        result, _ = session(self, script, b"mem\n")
+        self.assertEqual(hashlib.sha256(result.stdout).hexdigest(),
+                         hashlib.sha256(transcript(body + b"Ok> ")).hexdigest())
+        with tempfile.TemporaryDirectory() as cwd:
+            result, _ = session(self, script, b"mem > mem.txt\n", cwd=cwd)
+            self.assertEqual(result.stdout, transcript(b"Ok> "))
+            with open(os.path.join(cwd, "mem.txt"), "rb") as f:
+                self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest)
+
+
+class InputEnds(unittest.TestCase):
+
+    def test_input_ending_during_a_reply_lets_the_reply_finish(self):
+        go_on = threading.Event()
+        # Input ends, mid-line, before the first reply is complete; the
+        # unfinished last line is still a command.
+        script = [expect(b"slow"), chunk(b"half "), wait_for(go_on), chunk(b"rest\nOk"),
+                  expect(b"tail"), chunk(b"Ok")]
+        with FakeServer(script) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            try:
+                client.stdin.write(b"slow\ntail")
+                client.stdin.close()
+                server.connected.wait(RUN_DEADLINE)
+                go_on.set()
+                output = client.stdout.read()
+                self.assertEqual(client.wait(RUN_DEADLINE), 0)
+            finally:
+                go_on.set()
+                if client.poll() is None:
+                    client.kill()
+                client.wait()
+                client.stdout.close()
+        self.assertEqual(output, transcript(b"half rest\nOk> Ok> "))
+        self.assertEqual(server.received, b"slowtail")
+
+
+if __name__ == "__main__":
+    unittest.main()
