@@ -3,6 +3,7 @@
 #include "client/arguments.h"
 #include "client/command_loop.h"
 #include "client/console.h"
+#include "client/exchange.h"
 #include "net/client_socket.h"
 #include "net/platform.h"
 
@@ -48,6 +49,7 @@ int run(int argc, char* argv[]) {
 
     // Serves every redirected reply of the run, opened and closed around each.
     std::ofstream file;
+    use_large_buffer(file);
     int status = exit_ok;
     try {
         const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
@@ -60,7 +62,9 @@ int run(int argc, char* argv[]) {
         status = exit_failure;
     }
     std::cout << "\n" << std::flush;
-    return status;
+    // Output that never arrived (a full disk behind standard output, say) must
+    // not pass for a clean run in a script.
+    return std::cout.good() ? status : exit_failure;
 }
 
 } // namespace cmdclient

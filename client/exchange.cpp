@@ -10,6 +10,9 @@ namespace cmdclient {
 
 namespace {
 
+constexpr std::size_t file_buffer_size = std::size_t{256} << 10;
+char file_buffer[file_buffer_size];
+
 void report_redirect_failure(const char* what, const std::string& target, int error) {
     std::cerr << "cmdclient: " << what << " '" << target << "': " << std::strerror(error)
               << std::endl;
@@ -43,6 +46,10 @@ void close_redirect(std::ofstream& file, const std::string& target) {
 }
 
 } // namespace
+
+void use_large_buffer(std::ofstream& file) {
+    file.rdbuf()->pubsetbuf(file_buffer, file_buffer_size);
+}
 
 ReplyEnd exchange(net::ClientSocket& socket, std::ofstream& file, const std::string& command,
                   const std::string& target, std::string& reply) {

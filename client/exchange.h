@@ -8,6 +8,11 @@
 
 namespace cmdclient {
 
+// Gives the redirect file stream a large buffer of its own, so that long replies
+// reach the disk in few writes. Call once, before the stream is first opened; the
+// buffer serves every later open.
+void use_large_buffer(std::ofstream& file);
+
 // One command's round trip: sends `command` once (a failed send is not retried,
 // and the reply is still awaited), then relays the reply to the console or, when
 // `target` is not "stdout", into the file of that name, replaced afresh. Leaves

@@ -29,6 +29,16 @@ struct ChunkAction {
 // A chunk that is exactly "Syntax error" also ends the reply.
 ChunkAction judge_chunk(std::string_view chunk, bool target_is_console) noexcept;
 
+// Hands `text` to the stream's buffer directly: the relay runs once per chunk,
+// and a formatted write's per-call checks would cost more than the copy. A short
+// write marks the stream failed, as a formatted write would.
+inline void put(std::ostream& out, std::string_view text) {
+    const auto size = static_cast<std::streamsize>(text.size());
+    if (out.rdbuf()->sputn(text.data(), size) != size) {
+        out.setstate(std::ios::badbit);
+    }
+}
+
 enum class ReplyEnd {
     end_marker,      // the reply ended normally
     connection_lost, // a receive failed; "Exception!" has been printed
@@ -52,11 +62,9 @@ ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& reply, std::ostream& t
             return ReplyEnd::connection_lost;
         }
         const ChunkAction action = judge_chunk(reply, target_is_console);
-        target.write(action.to_target.data(),
-                     static_cast<std::streamsize>(action.to_target.size()));
+        put(target, action.to_target);
         if (action.ends_reply) {
-            console.write(action.to_console.data(),
-                          static_cast<std::streamsize>(action.to_console.size()));
+            put(console, action.to_console);
             reply = "Ok";
             return ReplyEnd::end_marker;
         }

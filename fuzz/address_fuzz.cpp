@@ -14,7 +14,9 @@
 
 namespace {
 
-bool is_space(char c) { return std::strchr(" \t\n\v\f\r", c) != nullptr && c != '\0'; }
+bool is_space(char c) {
+    return std::strchr(" \t\n\v\f\r", c) != nullptr && c != '\0';
+}
 
 // The address part of an accepted text must have exactly four decimal components
 // of at most 255, none with a leading zero followed by '0'-'8', 'x' or 'X'.

@@ -82,13 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             throw net::SocketException("Could not read from socket.");
         }
         const std::string& raw = chunks[reads++];
-        net::assign_received_text(text, raw.data(), raw.size());
+        text.assign(raw, 0, net::text_length(raw.data(), raw.size()));
     };
     std::ostringstream console;
     std::ostringstream file;
     std::string reply;
-    const auto end = cmdclient::relay_reply(read_chunk, reply, to_console ? console : file,
-                                            console, false);
+    const auto end =
+        cmdclient::relay_reply(read_chunk, reply, to_console ? console : file, console, false);
 
     const std::string wanted_console = (to_console ? expected_target : "") + expected_console;
     const std::string wanted_file = to_console ? "" : expected_target;

@@ -63,30 +63,31 @@ bool Socket::send(const std::string& text) noexcept {
 }
 
 int Socket::recv(std::string& text) {
-    text.clear();
-    char buffer[MAX_RECEIVE];
+    // Receive straight into the text's own storage: no second copy. Growing it
+    // back to full size costs nothing when the previous chunk was full too.
+    text.resize(MAX_RECEIVE);
     long received;
     do {
-        received = static_cast<long>(::recv(handle, buffer, MAX_RECEIVE, 0));
+        received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
     } while (received < 0 && interrupted_by_signal());
 
-    if (received < 0) {
-        char line[64];
-        std::snprintf(line, sizeof line, "status == -1  errno == %d in Socket::recv\n",
-                      last_socket_error());
-        std::cout << line;
+    if (received <= 0) {
+        text.clear();
+        if (received < 0) {
+            char line[64];
+            std::snprintf(line, sizeof line, "status == -1  errno == %d in Socket::recv\n",
+                          last_socket_error());
+            std::cout << line;
+        }
         return 0;
     }
-    if (received == 0) {
-        return 0;
-    }
-    assign_received_text(text, buffer, static_cast<std::size_t>(received));
+    text.resize(text_length(text.data(), static_cast<std::size_t>(received)));
     return static_cast<int>(received);
 }
 
-void assign_received_text(std::string& text, const char* bytes, std::size_t count) {
+std::size_t text_length(const char* bytes, std::size_t count) noexcept {
     const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
-    text.assign(bytes, zero != nullptr ? static_cast<std::size_t>(zero - bytes) : count);
+    return zero != nullptr ? static_cast<std::size_t>(zero - bytes) : count;
 }
 
 } // namespace net

@@ -45,8 +45,8 @@ class Socket {
     sockaddr_in peer{};
 };
 
-// Sets `text` to the received `bytes` read as a zero-terminated string: the text
-// stops at the first zero byte, and bytes after it are not part of it.
-void assign_received_text(std::string& text, const char* bytes, std::size_t count);
+// Length of the text in `count` received bytes read as a zero-terminated string:
+// the text stops at the first zero byte, and bytes after it are not part of it.
+std::size_t text_length(const char* bytes, std::size_t count) noexcept;
 
 } // namespace net

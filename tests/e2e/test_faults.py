@@ -76,6 +76,16 @@ class ServerFaults(unittest.TestCase):
                 self.assertEqual(hashlib.sha256(f.read()).hexdigest(), digest)
 
 
+class UnwritableOutput(unittest.TestCase):
+
+    def test_output_that_cannot_be_written_fails_the_run(self):
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \
+                open("/dev/full", "wb") as full:
+            client = subprocess.run(CLIENT_PREFIX + [CLIENT, str(server.port)], input=b"regs\n",
+                                    stdout=full, stderr=subprocess.PIPE, timeout=RUN_DEADLINE)
+        self.assertEqual((client.returncode, client.stderr), (1, b""))
+
+
 class InputEnds(unittest.TestCase):
 
     def test_input_ending_during_a_reply_lets_the_reply_finish(self):
