@@ -26,6 +26,7 @@ constexpr int send_flags = 0;
 // Error number for an address family that is not supported.
 constexpr int unsupported_family_error = WSAEAFNOSUPPORT;
 using io_size = int;
+using address_length = int;
 
 inline int close_socket(socket_handle handle) noexcept {
     return ::closesocket(handle);
@@ -44,6 +45,7 @@ inline const socket_handle invalid_socket = -1;
 constexpr int send_flags = MSG_NOSIGNAL;
 constexpr int unsupported_family_error = EAFNOSUPPORT;
 using io_size = size_t;
+using address_length = socklen_t;
 
 inline int close_socket(socket_handle handle) noexcept {
     return ::close(handle);

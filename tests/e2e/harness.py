@@ -18,9 +18,27 @@ RUN_DEADLINE = float(os.environ.get("CMDCLIENT_TEST_DEADLINE", "30"))
 # Extra words placed before the client's path, e.g. a memory checker.
 CLIENT_PREFIX = os.environ.get("CMDCLIENT_PREFIX", "").split()
 
-BANNER = (b"Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
-          b"Return data reported according to specified radix\n"
-          b"Type 'help' or 'quit' to exit\n")
+# A Windows build (run through an emulator) writes the console and redirect
+# files in text mode: every "\n" arrives as "\r\n", and the program sees its own
+# path as a Windows path.
+WINDOWS = CLIENT.endswith(".exe")
+
+
+def text(data):
+    """Bytes as the client writes them to the console or a redirect file."""
+    return data.replace(b"\n", b"\r\n") if WINDOWS else data
+
+
+def program_name():
+    """The client's own name as it prints it in messages."""
+    if WINDOWS:
+        return b"Z:" + os.path.abspath(CLIENT).replace("/", "\\").encode()
+    return CLIENT.encode()
+
+
+BANNER = text(b"Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
+              b"Return data reported according to specified radix\n"
+              b"Type 'help' or 'quit' to exit\n")
 
 
 def run_client(args, stdin=b"", cwd=None, deadline=None):
@@ -87,7 +105,7 @@ def session(test, script, stdin, cwd=None, args=()):
 
 def transcript(*console):
     """The whole console output of a run that connects and ends normally."""
-    return BANNER + b"Ok> " + b"".join(console) + b"\n"
+    return BANNER + text(b"Ok> " + b"".join(console) + b"\n")
 
 
 class FakeServer:

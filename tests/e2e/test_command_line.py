@@ -2,10 +2,10 @@
 
 import unittest
 
-from harness import BANNER, CLIENT, FakeServer, close, refused_port, run_client
+from harness import BANNER, FakeServer, close, program_name, refused_port, run_client, text
 
-PORT_ERROR = b": must specifiy valid port number\n"
-CONNECT_FAILED = b"Exception was caught:Could not bind to port.\n\n"
+PORT_ERROR = text(b": must specifiy valid port number\n")
+CONNECT_FAILED = text(b"Exception was caught:Could not bind to port.\n\n")
 
 
 class ArgumentErrors(unittest.TestCase):
@@ -13,7 +13,7 @@ class ArgumentErrors(unittest.TestCase):
 
     def test_no_arguments_prints_usage(self):
         result = run_client([])
-        self.assertEqual(result.stdout, b"usage: " + CLIENT.encode() + b" [hostname] port#\n")
+        self.assertEqual(result.stdout, b"usage: " + program_name() + text(b" [hostname] port#\n"))
         self.assertEqual((result.returncode, result.stderr), (1, b""))
 
     def test_without_a_usable_port(self):
@@ -23,7 +23,7 @@ class ArgumentErrors(unittest.TestCase):
         for args in cases:
             with self.subTest(args=args):
                 result = run_client(args)
-                self.assertEqual(result.stdout, CLIENT.encode() + PORT_ERROR)
+                self.assertEqual(result.stdout, program_name() + PORT_ERROR)
                 self.assertEqual((result.returncode, result.stderr), (1, b""))
 
 

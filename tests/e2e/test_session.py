@@ -5,7 +5,7 @@ import os
 import tempfile
 import unittest
 
-from harness import (chunk, close, expect, send, session, transcript)
+from harness import WINDOWS, chunk, expect, send, session, text, transcript
 
 
 class CommandLoop(unittest.TestCase):
@@ -38,6 +38,8 @@ class CommandLoop(unittest.TestCase):
                  (b"a>b>c", b"a", "b>c"), (b"regs > stdout", b"regs", None),
                  (b"regs\r", b"regs", None), (b"tab\t> t", b"tab\t", "t")]
         for line, sent, file_name in cases:
+            if WINDOWS and file_name in ("out.txt  ", "b>c"):
+                continue  # Windows drops trailing spaces from names and refuses '>'
             with self.subTest(line=line):
                 result, server = self.run_session(
                     [expect(sent), chunk(b"R\nOk")], line + b"\nquit\n")
@@ -46,7 +48,7 @@ class CommandLoop(unittest.TestCase):
                 else:
                     self.assertEqual(result.stdout, transcript(b"Ok> "))
                     with open(os.path.join(self.cwd, file_name), "rb") as f:
-                        self.assertEqual(f.read(), b"R\n")
+                        self.assertEqual(f.read(), text(b"R\n"))
                 self.assertEqual(server.received, sent)
 
     def test_empty_commands_prompt_again_without_sending(self):
@@ -110,7 +112,7 @@ class ReplyRelay(unittest.TestCase):
                 result, _ = session(self, [expect(b"regs")] + script, b"regs > r.txt\n",
                                     cwd=self.cwd)
                 self.assertEqual(result.stdout, transcript(with_file))
-                self.assertEqual((result.stderr, self.file("r.txt")), (b"", in_file))
+                self.assertEqual((result.stderr, self.file("r.txt")), (b"", text(in_file)))
 
     def test_receives_take_at_most_500_bytes(self):
         # Sent at once: the first receive takes 500 bytes, which end in "Ok", so
@@ -135,14 +137,14 @@ class ReplyRelay(unittest.TestCase):
         self.assertTrue(result.stdout == transcript(body + b"Ok> "), "console relay differs")
         result, _ = session(self, script, b"dump > big.txt\n", cwd=self.cwd)
         self.assertEqual(result.stdout, transcript(b"Ok> "))
-        self.assertTrue(self.file("big.txt") == body, "file relay differs")
+        self.assertTrue(self.file("big.txt") == text(body), "file relay differs")
 
     def test_each_redirect_replaces_the_file(self):
         result, _ = session(self, [expect(b"one"), chunk(b"first reply\nOk"),
                                    expect(b"two"), chunk(b"2\nOk")],
                             b"one > r.txt\ntwo > r.txt\n", cwd=self.cwd)
         self.assertEqual(result.stdout, transcript(b"Ok> Ok> "))
-        self.assertEqual(self.file("r.txt"), b"2\n")
+        self.assertEqual(self.file("r.txt"), text(b"2\n"))
 
 
 if __name__ == "__main__":

@@ -1,6 +1,7 @@
 #include "loopback_listener.h"
 
 #include <stdexcept>
+#include <string>
 
 #ifndef _WIN32
 #include <sys/select.h>
@@ -27,12 +28,13 @@ LoopbackListener::LoopbackListener(bool listening) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
+    net::address_length length = sizeof address;
     if (listener_ == net::invalid_socket ||
         ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         (listening && ::listen(listener_, 4) != 0) ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot open a loopback listener");
+        throw std::runtime_error("cannot open a loopback listener: error " +
+                                 std::to_string(net::last_socket_error()));
     }
     port_ = ntohs(address.sin_port);
 }
