@@ -4,11 +4,13 @@ scripted fake command server on 127.0.0.1 with a port the system hands out.
 Every wait here is bounded, so a misbehaving client fails a test instead of
 hanging it."""
 
+import contextlib
 import os
 import socket
 import struct
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
@@ -48,6 +50,36 @@ def run_client(args, stdin=b"", cwd=None, deadline=None):
     return subprocess.run(CLIENT_PREFIX + [CLIENT] + [str(a) for a in args],
                           input=stdin, capture_output=True, cwd=cwd,
                           timeout=deadline or RUN_DEADLINE)
+
+
+@contextlib.contextmanager
+def live_client(port, stdout=subprocess.PIPE):
+    """Starts cmdclient with a pipe for its input, for tests that talk to it
+    while it runs; it is killed if still running when the test is done."""
+    client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(port)], stdin=subprocess.PIPE,
+                              stdout=stdout)
+    try:
+        yield client
+    finally:
+        if client.poll() is None:
+            client.kill()
+        client.wait()
+        for stream in (client.stdin, client.stdout):
+            if stream is not None:
+                stream.close()
+
+
+class InTemporaryDirectory:
+    """Mixin for test cases: each test runs with `self.cwd`, a fresh directory."""
+
+    def setUp(self):
+        directory = tempfile.TemporaryDirectory()
+        self.addCleanup(directory.cleanup)
+        self.cwd = directory.name
+
+    def file(self, name):
+        with open(os.path.join(self.cwd, name), "rb") as f:
+            return f.read()
 
 
 def refused_port():

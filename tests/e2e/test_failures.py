@@ -5,14 +5,13 @@ import errno
 import os
 import pty
 import select
-import subprocess
 import tempfile
 import threading
 import time
 import unittest
 
-from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close,
-                     expect, reset, session, transcript, wait_for)
+from harness import (BANNER, RUN_DEADLINE, FakeServer, chunk, close, expect, live_client, reset,
+                     session, transcript, wait_for)
 
 
 class LostConnection(unittest.TestCase):
@@ -89,49 +88,38 @@ def read_until(fd, needle, collected=b""):
 class WatchingTheConsole(unittest.TestCase):
 
     def test_prompt_is_visible_while_the_client_waits_for_input(self):
-        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server:
-            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-            try:
-                shown = read_until(client.stdout.fileno(), b"Ok> ")
-                self.assertEqual(shown, BANNER + b"Ok> ")
-                client.stdin.write(b"regs\n")
-                client.stdin.flush()
-                shown = read_until(client.stdout.fileno(), b"A=1\nOk> ", shown)
-                self.assertEqual(shown, BANNER + b"Ok> A=1\nOk> ")
-                client.stdin.close()
-                self.assertEqual(client.wait(RUN_DEADLINE), 0)
-            finally:
-                if client.poll() is None:
-                    client.kill()
-                client.wait()
-                client.stdout.close()
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \
+                live_client(server.port) as client:
+            shown = read_until(client.stdout.fileno(), b"Ok> ")
+            self.assertEqual(shown, BANNER + b"Ok> ")
+            client.stdin.write(b"regs\n")
+            client.stdin.flush()
+            shown = read_until(client.stdout.fileno(), b"A=1\nOk> ", shown)
+            self.assertEqual(shown, BANNER + b"Ok> A=1\nOk> ")
+            client.stdin.close()
+            self.assertEqual(client.wait(RUN_DEADLINE), 0)
 
     def test_each_chunk_shows_at_once_on_a_terminal(self):
         go_on = threading.Event()
         master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
         script = [expect(b"dump"), chunk(b"first part;"), wait_for(go_on), chunk(b"Ok")]
         with FakeServer(script) as server:
-            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
-                                      stdin=subprocess.PIPE, stdout=slave)
-            os.close(slave)
             try:
-                client.stdin.write(b"dump\n")
-                client.stdin.flush()
-                # The reply has not ended, yet its first chunk must be on screen.
-                shown = read_until(master, b"first part;")
-                self.assertIn(b"first part;", shown)
-                go_on.set()
-                shown = read_until(master, b"first part;Ok> ", shown)
-                self.assertIn(b"first part;Ok> ", shown)
-                client.stdin.close()
-                self.assertEqual(client.wait(RUN_DEADLINE), 0)
+                with live_client(server.port, stdout=slave) as client:
+                    os.close(slave)
+                    client.stdin.write(b"dump\n")
+                    client.stdin.flush()
+                    # The reply has not ended, yet its first chunk must be on screen.
+                    shown = read_until(master, b"first part;")
+                    self.assertIn(b"first part;", shown)
+                    go_on.set()
+                    shown = read_until(master, b"first part;Ok> ", shown)
+                    self.assertIn(b"first part;Ok> ", shown)
+                    client.stdin.close()
+                    self.assertEqual(client.wait(RUN_DEADLINE), 0)
             finally:
-                go_on.set()
-                if client.poll() is None:
-                    client.kill()
-                client.wait()
-                os.close(master)
+                go_on.set()  # never leave the server waiting for its cue
 
 
 if __name__ == "__main__":

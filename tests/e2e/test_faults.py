@@ -11,7 +11,7 @@ import threading
 import unittest
 
 from harness import (CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close, expect,
-                     reset, send, session, transcript, wait_for)
+                     live_client, reset, session, transcript, wait_for)
 
 RESET_LINE = b"status == -1  errno == %d in Socket::recv\n" % errno.ECONNRESET
 
@@ -95,21 +95,16 @@ class InputEnds(unittest.TestCase):
         script = [expect(b"slow"), chunk(b"half "), wait_for(go_on), chunk(b"rest\nOk"),
                   expect(b"tail"), chunk(b"Ok")]
         with FakeServer(script) as server:
-            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
             try:
-                client.stdin.write(b"slow\ntail")
-                client.stdin.close()
-                server.connected.wait(RUN_DEADLINE)
-                go_on.set()
-                output = client.stdout.read()
-                self.assertEqual(client.wait(RUN_DEADLINE), 0)
+                with live_client(server.port) as client:
+                    client.stdin.write(b"slow\ntail")
+                    client.stdin.close()
+                    server.connected.wait(RUN_DEADLINE)
+                    go_on.set()
+                    output = client.stdout.read()
+                    self.assertEqual(client.wait(RUN_DEADLINE), 0)
             finally:
-                go_on.set()
-                if client.poll() is None:
-                    client.kill()
-                client.wait()
-                client.stdout.close()
+                go_on.set()  # never leave the server waiting for its cue
         self.assertEqual(output, transcript(b"half rest\nOk> Ok> "))
         self.assertEqual(server.received, b"slowtail")
 

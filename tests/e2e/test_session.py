@@ -2,20 +2,12 @@
 the relay of replies to the console and to files."""
 
 import os
-import tempfile
 import unittest
 
-from harness import WINDOWS, chunk, expect, send, session, text, transcript
+from harness import WINDOWS, InTemporaryDirectory, chunk, expect, send, session, text, transcript
 
 
-class CommandLoop(unittest.TestCase):
-
-    def setUp(self):
-        self.directory = tempfile.TemporaryDirectory()
-        self.cwd = self.directory.name
-
-    def tearDown(self):
-        self.directory.cleanup()
+class CommandLoop(InTemporaryDirectory, unittest.TestCase):
 
     def run_session(self, script, stdin):
         return session(self, script, stdin, cwd=self.cwd)
@@ -47,8 +39,7 @@ class CommandLoop(unittest.TestCase):
                     self.assertEqual(result.stdout, transcript(b"R\nOk> "))
                 else:
                     self.assertEqual(result.stdout, transcript(b"Ok> "))
-                    with open(os.path.join(self.cwd, file_name), "rb") as f:
-                        self.assertEqual(f.read(), text(b"R\n"))
+                    self.assertEqual(self.file(file_name), text(b"R\n"))
                 self.assertEqual(server.received, sent)
 
     def test_empty_commands_prompt_again_without_sending(self):
@@ -77,18 +68,7 @@ class CommandLoop(unittest.TestCase):
         self.assertEqual(len(server.received), len(command))
 
 
-class ReplyRelay(unittest.TestCase):
-
-    def setUp(self):
-        self.directory = tempfile.TemporaryDirectory()
-        self.cwd = self.directory.name
-
-    def tearDown(self):
-        self.directory.cleanup()
-
-    def file(self, name):
-        with open(os.path.join(self.cwd, name), "rb") as f:
-            return f.read()
+class ReplyRelay(InTemporaryDirectory, unittest.TestCase):
 
     def test_reply_rules_on_the_console_and_in_a_file(self):
         # Chunks the server sends (each received alone), the console text after
