@@ -2,13 +2,17 @@
 
 #include "client/arguments.h"
 #include "client/command_loop.h"
-#include "client/console.h"
-#include "client/exchange.h"
-#include "net/client_socket.h"
+#include "client/console_platform.h"
+#include "client/history_file.h"
+#include "client/line_editor.h"
+#include "client/session.h"
+#include "client/texts.h"
 #include "net/platform.h"
 
-#include <fstream>
+#include <cstdarg>
+#include <cstdio>
 #include <iostream>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -19,52 +23,108 @@ namespace {
 constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
 
-constexpr const char* banner = "Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
-                               "Return data reported according to specified radix\n"
-                               "Type 'help' or 'quit' to exit\n";
+// printf-style formatting into a text, for the client's formatted lines.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+std::string format_text(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    va_list measuring;
+    va_copy(measuring, args);
+    const int length = std::vsnprintf(nullptr, 0, format, measuring);
+    va_end(measuring);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) {
+        std::vsnprintf(&text[0], text.size() + 1, format, args);
+    }
+    va_end(args);
+    return text;
+}
 
-} // namespace
+// The socket layer prints its receive diagnostic on std::cout: through the
+// console's buffer, it stays in program order with everything else.
+class CoutThroughConsole {
+  public:
+    explicit CoutThroughConsole(Console& console)
+        : saved_(std::cout.rdbuf(console.out().rdbuf())) {}
+    ~CoutThroughConsole() { std::cout.rdbuf(saved_); }
+    CoutThroughConsole(const CoutThroughConsole&) = delete;
+    CoutThroughConsole& operator=(const CoutThroughConsole&) = delete;
 
-int run(int argc, char* argv[]) {
-    configure_console();
+  private:
+    std::streambuf* saved_;
+};
+
+int run_session(Session& session, int argc, char* argv[]) {
+    Console& console = session.console();
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
 
     if (argc < 2) {
-        std::cout << format_text("usage: %s [hostname] port#\n", program) << std::flush;
+        console.show(format_text(texts::usage, program));
         return exit_failure;
     }
     const ServerArguments arguments = classify_arguments(argc, argv);
     const std::optional<int> port =
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
     if (!port) {
-        std::cout << format_text("%s: must specifiy valid port number\n", program) << std::flush;
+        console.show(format_text(texts::no_port, program));
         return exit_failure;
     }
 
     if (!net::start_socket_library()) {
         return exit_failure;
     }
-    std::cout << banner;
+    console.show(texts::banner);
 
-    // Serves every redirected reply of the run, opened and closed around each.
-    std::ofstream file;
-    use_large_buffer(file);
-    int status = exit_ok;
+    const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
     try {
-        const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
-        net::ClientSocket socket(host, *port);
-        if (command_loop(socket, file) == LoopEnd::connection_lost) {
-            status = exit_failure;
-        }
+        session.attach(std::make_unique<SocketConnection>(host, *port));
     } catch (const net::SocketException& failure) {
-        std::cout << "Exception was caught:" << failure.message() << "\n";
-        status = exit_failure;
+        console.show(std::string(texts::connect_failed) + failure.message() + "\n");
+        console.finish();
+        return exit_failure;
     }
-    std::cout << "\n" << std::flush;
+    platform::install_signal_handlers();
+
+    std::unique_ptr<LineSource> lines;
+    if (console.mode().editor_prompt) {
+        lines = make_line_editor(console, history_file_path());
+    }
+    if (!lines) {
+        lines = std::make_unique<DescriptorLineSource>(platform::standard_input);
+    }
+    const LoopEnd end = command_loop(session, *lines);
+    console.finish();
+    return end == LoopEnd::connection_lost || end == LoopEnd::input_failed ? exit_failure
+                                                                            : exit_ok;
+}
+
+} // namespace
+
+int run(int argc, char* argv[]) {
+    platform::open_missing_standard_descriptors();
+    std::ios::sync_with_stdio(false);
+
+    ConsoleMode mode;
+    mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
+    mode.interactive = platform::is_terminal(platform::standard_input);
+    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && line_editor_available();
+    Session session(platform::standard_output, std::cerr, mode);
+    const CoutThroughConsole cout_through_console(session.console());
+
+    int status = exit_failure;
+    try {
+        status = run_session(session, argc, argv);
+    } catch (const std::bad_alloc&) {
+        session.write_out();
+        session.console().report(texts::out_of_memory);
+        return exit_failure;
+    }
     // Output that never arrived (a full disk behind standard output, say) must
     // not pass for a clean run in a script.
-    return std::cout.good() ? status : exit_failure;
+    return session.console().flush() ? status : exit_failure;
 }
 
 } // namespace cmdclient

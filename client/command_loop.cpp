@@ -1,41 +1,58 @@
 #include "client/command_loop.h"
 
-#include "client/exchange.h"
-#include "client/input_line.h"
+#include "client/console_platform.h"
+#include "client/texts.h"
 
-#include <iostream>
 #include <string>
 
 namespace cmdclient {
 
-namespace {
-constexpr const char* prompt = "Ok> ";
-}
-
-LoopEnd command_loop(net::ClientSocket& socket, std::ofstream& file) {
+LoopEnd command_loop(Session& session, LineSource& lines) {
+    Console& console = session.console();
+    std::string line;
     std::string command;
     std::string target;
-    std::string reply;
-    std::cout << prompt;
+    console.prompt();
     for (;;) {
-        // Everything shown so far must be visible while we wait for the user.
-        std::cout.flush();
-        if (!read_input_line(std::cin, command)) {
-            return LoopEnd::input_ended;
+        // A stop signal that came between two waits is acted on here.
+        if (session.act_on_signal(true)) {
+            console.show("\n");
+            console.prompt();
         }
+        // Everything shown so far must be visible while we wait for the user.
+        console.flush();
+        switch (lines.read(line)) {
+        case LineRead::line:
+            break;
+        case LineRead::end:
+            return LoopEnd::input_ended;
+        case LineRead::interrupted:
+            if (session.act_on_signal(true)) {
+                console.show("\n"); // like a shell: the typed line is dropped
+                console.prompt();
+            }
+            continue;
+        case LineRead::failed:
+            console.report(std::string(texts::cannot_read_input) + ": " +
+                           platform::error_text(lines.error()));
+            return LoopEnd::input_failed;
+        }
+        command = line;
         split_redirection(command, target);
-        if (command == "quit") {
+        if (command == texts::quit_command) {
+            lines.remember(line);
             return LoopEnd::quit;
         }
         if (command.empty()) {
-            std::cout << prompt;
+            console.prompt();
             continue;
         }
+        lines.remember(line);
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
-        if (exchange(socket, file, command, target, reply) == ReplyEnd::connection_lost) {
+        if (session.exchange(command, target) == ReplyEnd::connection_lost) {
             return LoopEnd::connection_lost;
         }
-        if (command == "terminate") {
+        if (command == texts::terminate_command) {
             return LoopEnd::terminated;
         }
     }

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "net/client_socket.h"
-
-#include <fstream>
+#include "client/line_source.h"
+#include "client/session.h"
 
 namespace cmdclient {
 
@@ -11,11 +10,12 @@ enum class LoopEnd {
     input_ended,     // standard input has no more lines
     terminated,      // "terminate" was sent and its reply relayed
     connection_lost, // the server could no longer be read
+    input_failed,    // standard input could not be read (reported)
 };
 
 // The console: prompts "Ok> ", reads a line, splits off a "> file" redirection
-// and hands every command other than "quit" and the empty one to the server,
-// until one of the LoopEnd reasons. `file` serves every redirected reply.
-LoopEnd command_loop(net::ClientSocket& socket, std::ofstream& file);
+// and hands every command other than "quit" and the empty one to the session,
+// until one of the LoopEnd reasons.
+LoopEnd command_loop(Session& session, LineSource& lines);
 
 } // namespace cmdclient

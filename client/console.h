@@ -1,23 +1,75 @@
-// Standard output, as every part of the client writes to it.
+// The console as the client writes to it: standard output for the transcript,
+// standard error for the client's own complaints, and what kind of terminal,
+// if any, is on each end.
 #pragma once
 
+#include "client/descriptor_buffer.h"
+
+#include <memory>
+#include <ostream>
 #include <string>
+#include <string_view>
 
 namespace cmdclient {
 
-// Gives standard output one large buffer that every message goes through,
-// printf-style lines included, so that text appears in program order and large
-// replies are not written in small pieces. Call before anything is printed.
-void configure_console();
+struct ConsoleMode {
+    bool shows_each_chunk = false; // output is a terminal: a person watches replies grow
+    bool interactive = false;      // input is a terminal: Ctrl-C cancels instead of ending
+    bool editor_prompt = false;    // the line editor draws the prompt itself
+};
 
-// True when standard output is a terminal, where a person watches replies arrive.
-bool console_is_terminal() noexcept;
+class Console {
+  public:
+    // On standard output through a large buffer of the console's own.
+    Console(int out_fd, std::ostream& err, ConsoleMode mode);
+    // On any streams (tests).
+    Console(std::ostream& out, std::ostream& err, ConsoleMode mode);
 
-// printf-style formatting into a text, for the client's formatted lines.
-std::string format_text(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    const ConsoleMode& mode() const noexcept { return mode_; }
+    std::ostream& out() noexcept { return out_; }
+
+    // Shows reply text or the client's own words on standard output.
+    void show(std::string_view text);
+
+    // Leaves the prompt "Ok> " for the next line. When the line editor draws
+    // prompts, it is only noted here and the editor draws it when it reads.
+    void prompt();
+    // True (and cleared) when a prompt is waiting for the editor to draw it.
+    bool take_pending_prompt() noexcept;
+    // The text shown since the last newline, when short and plain enough for
+    // the editor to redraw it in front of its prompt; empty otherwise, and
+    // `known` false when the cursor's column cannot be told.
+    const std::string& line_tail(bool& known) const noexcept;
+
+    // The cursor is known to be at the start of a line (the editor ended one).
+    void at_line_start() noexcept {
+        tail_.clear();
+        tail_known_ = true;
+    }
+
+    // Writes out everything held for standard output. False if it cannot be.
+    bool flush();
+
+    // One line on standard error, "cmdclient: " first, after standard output
+    // has been written out so that the two appear in the order they happened.
+    void report(std::string_view message);
+
+    // The end of the run: a prompt still waiting is shown, then the final newline.
+    void finish();
+
+  private:
+    void track_tail(std::string_view text);
+
+    std::unique_ptr<DescriptorBuffer> own_buffer_;
+    std::ostream out_;
+    std::ostream& err_;
+    ConsoleMode mode_;
+    bool prompt_pending_ = false;
+    std::string tail_;
+    bool tail_known_ = true;
+};
 
 } // namespace cmdclient

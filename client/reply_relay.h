@@ -1,7 +1,7 @@
 // Relaying one reply: the server's text arrives in chunks of at most 500 bytes
-// and goes, chunk by chunk, to the console or a redirect file until a chunk marks
-// the end of the reply. Judging a chunk is kept apart from all input and output,
-// so the rules can be checked with chunks made in memory.
+// and goes, chunk by chunk, to the console or a redirect file until the end of
+// the reply. The rules are kept apart from all input and output, so they can be
+// checked with chunks made in memory.
 #pragma once
 
 #include "net/socket_exception.h"
@@ -12,22 +12,13 @@
 
 namespace cmdclient {
 
-// The target text that means "show the reply on the console".
-inline constexpr std::string_view console_target = "stdout";
+inline constexpr std::string_view syntax_error_reply = "Syntax error";
 
-// What one chunk of a reply asks for.
-struct ChunkAction {
-    std::string_view to_target;  // bytes for the reply's target (console or file)
-    std::string_view to_console; // then this text for the console, if any
-    bool ends_reply = false;
+enum class ReplyEnd {
+    end_marker,      // the closing "Ok" arrived
+    syntax_error,    // the reply was exactly "Syntax error"
+    connection_lost, // a receive failed
 };
-
-// Judges one chunk on its own; chunks are never joined, so an end marker split
-// across two receives is not seen. A chunk ending in "Ok" ends the reply: the
-// server's closing "Ok" doubles as the start of the next prompt "Ok> ", so on the
-// console only "> " follows it, while a file gets the chunk without the "Ok".
-// A chunk that is exactly "Syntax error" also ends the reply.
-ChunkAction judge_chunk(std::string_view chunk, bool target_is_console) noexcept;
 
 // Hands `text` to the stream's buffer directly: the relay runs once per chunk,
 // and a formatted write's per-call checks would cost more than the copy. A short
@@ -39,38 +30,59 @@ inline void put(std::ostream& out, std::string_view text) {
     }
 }
 
-enum class ReplyEnd {
-    end_marker,      // the reply ended normally
-    connection_lost, // a receive failed; "Exception!" has been printed
-};
-
 // Relays one reply. `read_chunk(std::string&)` fills the text with the next chunk
-// or throws net::SocketException. Each chunk is handed to `target` as it arrives
-// and never accumulated; with `flush_each_chunk` the console is flushed after every
-// chunk it shows. On return `reply` is "Ok" after an end marker, empty after a loss.
-template <typename ReadChunk>
-ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& reply, std::ostream& target,
-                     std::ostream& console, bool flush_each_chunk) {
-    const bool target_is_console = &target == &console;
-    flush_each_chunk = flush_each_chunk && target_is_console;
+// or throws net::SocketException. `sink` takes the reply's text:
+//   sink.write(std::string_view)  the reply's bytes, in order, never accumulated;
+//   sink.strips_marker()          true: the closing "Ok" is left out of them;
+//   sink.after_chunk()            called after each chunk that did not end it.
+//
+// Chunks are judged at receive boundaries, never joined: a chunk ending in "Ok"
+// ends the reply (the server's closing "Ok" doubles as the start of the next
+// prompt "Ok> "), and so does a chunk that is exactly "Syntax error". A network
+// may cut the closing "Ok" between two receives, so a chunk that is exactly "k"
+// also ends it when the text so far ends in "O". When the marker is stripped, a
+// trailing "O" is therefore held back until the next chunk decides; it is written
+// after all when that chunk does not complete the marker, or the receive fails.
+template <typename ReadChunk, typename Sink>
+ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
+    const bool strip = sink.strips_marker();
+    bool ends_in_o = false; // the text received so far ends in 'O'
     for (;;) {
         try {
-            read_chunk(reply);
+            read_chunk(chunk);
         } catch (const net::SocketException&) {
-            reply.clear();
-            console << "Exception!\n";
+            if (ends_in_o && strip) {
+                sink.write("O");
+            }
             return ReplyEnd::connection_lost;
         }
-        const ChunkAction action = judge_chunk(reply, target_is_console);
-        put(target, action.to_target);
-        if (action.ends_reply) {
-            put(console, action.to_console);
-            reply = "Ok";
+        const std::size_t size = chunk.size();
+        if (size == 0) {
+            sink.after_chunk(); // an empty text changes nothing of what came before
+            continue;
+        }
+        if (ends_in_o) {
+            if (size == 1 && chunk[0] == 'k') {
+                if (!strip) {
+                    sink.write(chunk);
+                }
+                return ReplyEnd::end_marker;
+            }
+            if (strip) {
+                sink.write("O");
+            }
+        }
+        if (size >= 2 && chunk[size - 2] == 'O' && chunk[size - 1] == 'k') {
+            sink.write(strip ? std::string_view(chunk).substr(0, size - 2) : chunk);
             return ReplyEnd::end_marker;
         }
-        if (flush_each_chunk) {
-            console.flush();
+        if (std::string_view(chunk) == syntax_error_reply) {
+            sink.write(chunk);
+            return ReplyEnd::syntax_error;
         }
+        ends_in_o = chunk[size - 1] == 'O';
+        sink.write(strip && ends_in_o ? std::string_view(chunk).substr(0, size - 1) : chunk);
+        sink.after_chunk();
     }
 }
 

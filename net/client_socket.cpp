@@ -27,4 +27,11 @@ ClientSocket& ClientSocket::read(std::string& text) {
     return *this;
 }
 
+ClientSocket& ClientSocket::read(std::string& text, ReceiveWaiter& waiter) {
+    if (Socket::recv(text, waiter) == 0) {
+        throw SocketException(socket_message::could_not_read);
+    }
+    return *this;
+}
+
 } // namespace net

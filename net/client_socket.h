@@ -10,6 +10,7 @@ namespace net {
 // The fixed messages carried by the exceptions ClientSocket throws.
 namespace socket_message {
 inline constexpr const char* could_not_create = "Could not create client socket.";
+// kept verbatim: scripts match on it (it stands for every failed connection).
 inline constexpr const char* could_not_connect = "Could not bind to port.";
 inline constexpr const char* could_not_write = "Could not write to socket.";
 inline constexpr const char* could_not_read = "Could not read from socket.";
@@ -30,6 +31,13 @@ class ClientSocket : private Socket {
     // Receives one chunk into `text`; throws "Could not read from socket." when
     // the connection is closed or the receive fails (`text` is then empty).
     ClientSocket& read(std::string& text);
+
+    // The same, telling `waiter` before the receive blocks and when a signal
+    // interrupts it.
+    ClientSocket& read(std::string& text, ReceiveWaiter& waiter);
+
+    // The system's error number behind the last failure (0: closed by the peer).
+    using Socket::last_error;
 };
 
 } // namespace net

@@ -11,6 +11,8 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -38,6 +40,31 @@ inline int last_socket_error() noexcept {
 inline bool interrupted_by_signal() noexcept {
     return false;
 }
+// Windows Sockets 1.1 has no per-call "don't wait" flag: ask how much is queued
+// first, and report a would-be wait as -1 with would_block() true.
+inline long receive_without_waiting(socket_handle handle, char* buffer, int size) noexcept {
+    u_long queued = 0;
+    if (::ioctlsocket(handle, FIONREAD, &queued) != 0) {
+        return -1;
+    }
+    if (queued == 0) {
+        ::WSASetLastError(WSAEWOULDBLOCK);
+        return -1;
+    }
+    return ::recv(handle, buffer, size, 0);
+}
+inline bool would_block() noexcept {
+    return ::WSAGetLastError() == WSAEWOULDBLOCK;
+}
+// A Windows connect is not cut short by signals.
+inline bool finish_interrupted_connect(socket_handle) noexcept {
+    return false;
+}
+// Windows Sockets 1.1 offers keepalive only with the system's own timings.
+inline void keep_alive(socket_handle handle) noexcept {
+    const BOOL on = TRUE;
+    ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+}
 #else
 using socket_handle = int;
 inline const socket_handle invalid_socket = -1;
@@ -56,6 +83,46 @@ inline int last_socket_error() noexcept {
 // A signal that arrives while a call blocks ends it early; the call is simply made again.
 inline bool interrupted_by_signal() noexcept {
     return errno == EINTR;
+}
+// One receive that returns at once: -1 with would_block() true when nothing has
+// arrived, so the caller can write out its output before it waits.
+inline long receive_without_waiting(socket_handle handle, char* buffer, io_size size) noexcept {
+    return static_cast<long>(::recv(handle, buffer, size, MSG_DONTWAIT));
+}
+inline bool would_block() noexcept {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
+}
+// A connect cut short by a signal goes on in the background; waits for its
+// outcome. True when it connected; false, with errno set, when it failed.
+inline bool finish_interrupted_connect(socket_handle handle) noexcept {
+    pollfd connecting{handle, POLLOUT, 0};
+    while (::poll(&connecting, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+        return false;
+    }
+    errno = error;
+    return error == 0;
+}
+// Probe an idle connection so that a server host that vanished (power cut,
+// cable pulled) is noticed: 60 s idle, then 6 probes 10 s apart. A live server
+// answers probes itself, however long its reply takes, so it is never cut off.
+constexpr int keepalive_idle_seconds = 60;
+constexpr int keepalive_interval_seconds = 10;
+constexpr int keepalive_probes = 6;
+inline void keep_alive(socket_handle handle) noexcept {
+    const int on = 1;
+    ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+#ifdef TCP_KEEPIDLE
+    ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPIDLE, &keepalive_idle_seconds, sizeof(int));
+    ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPINTVL, &keepalive_interval_seconds, sizeof(int));
+    ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPCNT, &keepalive_probes, sizeof(int));
+#endif
 }
 #endif
 

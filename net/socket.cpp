@@ -20,11 +20,16 @@ Socket::~Socket() {
 bool Socket::create() noexcept {
     handle = ::socket(AF_INET, SOCK_STREAM, 0);
     if (handle == invalid_socket) {
+        last_error_ = last_socket_error();
         return false;
     }
     const int reuse = 1;
-    return ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                        sizeof reuse) == 0;
+    if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                     sizeof reuse) != 0) {
+        last_error_ = last_socket_error();
+        return false;
+    }
+    return true;
 }
 
 bool Socket::connect(const std::string& host, int port) noexcept {
@@ -34,9 +39,16 @@ bool Socket::connect(const std::string& host, int port) noexcept {
     peer.sin_family = AF_INET;
     peer.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
     if (text_to_address(ipv4_family, host.c_str(), &peer.sin_addr) != 1) {
+        last_error_ = 0;
         return false;
     }
-    return ::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
+        !(interrupted_by_signal() && finish_interrupted_connect(handle))) {
+        last_error_ = last_socket_error();
+        return false;
+    }
+    keep_alive(handle);
+    return true;
 }
 
 bool Socket::send(const std::string& text) noexcept {
@@ -51,9 +63,11 @@ bool Socket::send(const std::string& text) noexcept {
             if (interrupted_by_signal()) {
                 continue;
             }
+            last_error_ = last_socket_error();
             return false;
         }
         if (sent == 0) {
+            last_error_ = 0;
             return false;
         }
         next += sent;
@@ -70,13 +84,33 @@ int Socket::recv(std::string& text) {
     do {
         received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
     } while (received < 0 && interrupted_by_signal());
+    return finish_receive(text, received);
+}
 
+int Socket::recv(std::string& text, ReceiveWaiter& waiter) {
+    text.resize(MAX_RECEIVE);
+    long received = receive_without_waiting(handle, &text[0], MAX_RECEIVE);
+    if (received < 0 && (would_block() || interrupted_by_signal())) {
+        waiter.before_waiting();
+        for (;;) {
+            received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
+            if (received >= 0 || !interrupted_by_signal()) {
+                break;
+            }
+            waiter.interrupted();
+        }
+    }
+    return finish_receive(text, received);
+}
+
+int Socket::finish_receive(std::string& text, long received) {
     if (received <= 0) {
         text.clear();
+        last_error_ = received < 0 ? last_socket_error() : 0;
         if (received < 0) {
             char line[64];
             std::snprintf(line, sizeof line, "status == -1  errno == %d in Socket::recv\n",
-                          last_socket_error());
+                          last_error_);
             std::cout << line;
         }
         return 0;

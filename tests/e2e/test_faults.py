@@ -40,11 +40,12 @@ class ServerFaults(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stderr), (status, b""))
 
     def test_reply_one_byte_per_receive(self):
-        body = b"A=1F\nOk\nx\x00yOkSyntax error"
+        body = b"A=1F\nOK\nO\nk\x00yokSyntax error"
         script = [expect(b"regs")] + [chunk(body[i:i + 1]) for i in range(len(body))]
-        script.append(chunk(b"Ok"))
+        script += [chunk(b"O"), chunk(b"k")]
         result, _ = session(self, script, b"regs\n")
-        # Lone bytes never end a reply; the zero byte's receive is empty.
+        # Lone bytes end a reply only as an "O" followed by a "k"; the zero
+        # byte's receive is empty.
         self.assertEqual(result.stdout, transcript(body.replace(b"\x00", b"") + b"Ok> "))
 
     def test_every_byte_value_is_relayed_untouched(self):

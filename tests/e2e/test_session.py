@@ -78,7 +78,10 @@ class ReplyRelay(InTemporaryDirectory, unittest.TestCase):
             ([b"A=1F\n", b"Ok"], b"A=1F\nOk> ", b"Ok> ", b"A=1F\n"),
             ([b"Syntax error"], b"Syntax error\nOk> ", b"\nOk> ", b"Syntax error"),
             ([b"Syntax error\nOk"], b"Syntax error\nOk> ", b"Ok> ", b"Syntax error\n"),
-            ([b"line O", b"k", b"Ok"], b"line OkOk> ", b"Ok> ", b"line Ok"),
+            # A closing "Ok" cut by a receive boundary still ends the reply, but
+            # only a receive that is exactly "k" right after an "O" completes it.
+            ([b"line O", b"k"], b"line Ok> ", b"Ok> ", b"line "),
+            ([b"O", b"kk", b"O", b"x", b"k", b"Ok"], b"OkkOxkOk> ", b"Ok> ", b"OkkOxk"),
             ([b"AB\0CD\n", b"\0hidden", b"Ok"], b"ABOk> ", b"Ok> ", b"AB"),
             ([b"k", b"Ok\n", b"\r\n\x1b[2J\xff\xfeOk"], b"kOk\n\r\n\x1b[2J\xff\xfeOk> ",
              b"Ok> ", b"kOk\n\r\n\x1b[2J\xff\xfe"),

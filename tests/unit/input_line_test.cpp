@@ -1,4 +1,4 @@
-#include "client/input_line.h"
+#include "client/line_source.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 
 #include <deque>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,76 +31,68 @@ class ScriptedChunks {
     std::deque<std::string> chunks_;
 };
 
+struct RecordingSink {
+    bool strip = false;
+    std::string written;
+    void write(std::string_view text) { written += text; }
+    bool strips_marker() const { return strip; }
+    void after_chunk() {}
+};
+
 struct Relay {
     std::vector<std::string> chunks;
-    const char* console;  // what the console shows
-    const char* file;     // what a redirect file receives; null: reply to the console
-    std::size_t left = 0; // chunks the relay must leave unread
+    const char* shown;    // what reaches a target that keeps the closing "Ok"
+    const char* stripped; // what reaches one that leaves it out (a file)
     ReplyEnd end = ReplyEnd::end_marker;
+    std::size_t left = 0; // chunks the relay must leave unread
 };
 
 void PrintTo(const Relay& relay, std::ostream* out) {
     for (const auto& chunk : relay.chunks) {
         *out << testing::PrintToString(chunk) << ' ';
     }
-    *out << (relay.file == nullptr ? "to console" : "to file");
 }
 
 class RelayReply : public testing::TestWithParam<Relay> {};
 
-TEST_P(RelayReply, RelaysChunksUntilTheEndMarker) {
+TEST_P(RelayReply, WritesTheReplyAndStopsAtItsEnd) {
     const Relay& relay = GetParam();
-    ScriptedChunks chunks(relay.chunks);
-    std::ostringstream console;
-    std::ostringstream file;
-    std::ostream& target = relay.file == nullptr ? console : file;
-    std::string reply = "stale";
-    const ReplyEnd end = cmdclient::relay_reply(chunks, reply, target, console, false);
-    EXPECT_EQ(end, relay.end);
-    EXPECT_EQ(console.str(), relay.console);
-    EXPECT_EQ(file.str(), relay.file == nullptr ? "" : relay.file);
-    EXPECT_EQ(chunks.left(), relay.left);
-    EXPECT_EQ(reply, end == ReplyEnd::end_marker ? "Ok" : "");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    ToConsole, RelayReply,
-    testing::Values(Relay{{"A=1F\nOk"}, "A=1F\nOk> ", nullptr},
-                    Relay{{"A=1F\n", "Ok"}, "A=1F\nOk> ", nullptr}, Relay{{"Ok"}, "Ok> ", nullptr},
-                    Relay{{"Syntax error"}, "Syntax error\nOk> ", nullptr},
-                    // The "Ok" rule wins over the "Syntax error" one.
-                    Relay{{"Syntax error\nOk"}, "Syntax error\nOk> ", nullptr},
-                    // Markers split across chunks or not at the very end do not count.
-                    Relay{{"data O", "k", "more Ok"},
-                          "data Ok"
-                          "more Ok> ",
-                          nullptr},
-                    Relay{{"Ok\n", "OK", "ok", "Ok"}, "Ok\nOKokOk> ", nullptr},
-                    Relay{{"Syntax error ", "Syntax", " error", "Ok"},
-                          "Syntax error Syntax errorOk> ",
-                          nullptr},
-                    // Empty chunks (a zero first byte) and the rest stay unjudged.
-                    Relay{{"", "k", "", "Ok"}, "kOk> ", nullptr},
-                    // Whatever follows the end marker belongs to the next reply.
-                    Relay{{"Ok", "next"}, "Ok> ", nullptr, 1},
-                    Relay{{"part"}, "partException!\n", nullptr, 0, ReplyEnd::connection_lost},
-                    Relay{{}, "Exception!\n", nullptr, 0, ReplyEnd::connection_lost}));
-
-INSTANTIATE_TEST_SUITE_P(
-    ToFile, RelayReply,
-    testing::Values(Relay{{"A=1F\nOk"}, "Ok> ", "A=1F\n"},
-                    Relay{{"A=1F\n", "B=2\n", "Ok"}, "Ok> ", "A=1F\nB=2\n"},
-                    Relay{{"Syntax error"}, "\nOk> ", "Syntax error"},
-                    Relay{{"OkOk"}, "Ok> ", "Ok"},
-                    Relay{{"x", "y"}, "Exception!\n", "xy", 0, ReplyEnd::connection_lost},
-                    Relay{{"Ok", "next"}, "Ok> ", "", 1}));
-
-TEST(JudgeChunk, EndsOnlyOnTheTwoMarkers) {
-    for (const char* chunk : {"", "O", "k", "OK", "oK", "Ok ", "Ok\n", "Syntax error\n",
-                              "syntax error", " Syntax error"}) {
-        EXPECT_FALSE(cmdclient::judge_chunk(chunk, true).ends_reply) << chunk;
-        EXPECT_FALSE(cmdclient::judge_chunk(chunk, false).ends_reply) << chunk;
+    for (const bool strip : {false, true}) {
+        ScriptedChunks chunks(relay.chunks);
+        RecordingSink sink{strip, {}};
+        std::string chunk;
+        EXPECT_EQ(cmdclient::relay_reply(chunks, chunk, sink), relay.end) << strip;
+        EXPECT_EQ(sink.written, strip ? relay.stripped : relay.shown) << strip;
+        EXPECT_EQ(chunks.left(), relay.left) << strip;
     }
 }
+
+constexpr auto lost = ReplyEnd::connection_lost;
+constexpr auto syntax = ReplyEnd::syntax_error;
+
+INSTANTIATE_TEST_SUITE_P(
+    Chunks, RelayReply,
+    testing::Values(Relay{{"A=1F\nOk"}, "A=1F\nOk", "A=1F\n"},
+                    Relay{{"A=1F\n", "Ok"}, "A=1F\nOk", "A=1F\n"}, Relay{{"Ok"}, "Ok", ""},
+                    Relay{{"OkOk"}, "OkOk", "Ok"},
+                    Relay{{"Syntax error"}, "Syntax error", "Syntax error", syntax},
+                    // The "Ok" rule wins over the "Syntax error" one.
+                    Relay{{"Syntax error\nOk"}, "Syntax error\nOk", "Syntax error\n"},
+                    // A closing "Ok" cut between two receives ends the reply...
+                    Relay{{"data O", "k", "next"}, "data Ok", "data ", ReplyEnd::end_marker, 1},
+                    Relay{{"O", "k"}, "Ok", ""},
+                    // ... an empty receive between the halves changes nothing ...
+                    Relay{{"data O", "", "k"}, "data Ok", "data "},
+                    // ... but only a receive of exactly "k" right after an "O".
+                    Relay{{"O", "kk", "xO", "O", "Ok "}, "OkkxOOOk ", "OkkxOOOk ", lost},
+                    Relay{{"k", "O", "x", "k", "OK", "ok", "Ok"}, "kOxkOKokOk", "kOxkOKok"},
+                    // A held "O" is written after all when the connection fails.
+                    Relay{{"part O"}, "part O", "part O", lost},
+                    Relay{{"O", "Syntax error"}, "OSyntax error", "OSyntax error", syntax},
+                    Relay{{"Syntax error ", "Syntax", " error", "Ok"},
+                          "Syntax error Syntax errorOk", "Syntax error Syntax error"},
+                    // Whatever follows the end marker belongs to the next reply.
+                    Relay{{"Ok", "next"}, "Ok", "", ReplyEnd::end_marker, 1},
+                    Relay{{}, "", "", lost}));
 
 } // namespace

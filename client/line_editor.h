@@ -1,0 +1,20 @@
+// Line editing and history at a terminal, where the build has a line editor.
+#pragma once
+
+#include "client/console.h"
+#include "client/line_source.h"
+
+#include <memory>
+#include <string>
+
+namespace cmdclient {
+
+// True when this build can edit lines at a terminal.
+bool line_editor_available() noexcept;
+
+// A line source that edits lines on the terminal (standard input and output)
+// and keeps their history in `history_file` (no file: empty), drawing the
+// console's pending prompt itself. Null when the build has no line editor.
+std::unique_ptr<LineSource> make_line_editor(Console& console, std::string history_file);
+
+} // namespace cmdclient

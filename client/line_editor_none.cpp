@@ -1,0 +1,14 @@
+// Built when no line editor is available: lines are read as they come.
+#include "client/line_editor.h"
+
+namespace cmdclient {
+
+bool line_editor_available() noexcept {
+    return false;
+}
+
+std::unique_ptr<LineSource> make_line_editor(Console&, std::string) {
+    return nullptr;
+}
+
+} // namespace cmdclient

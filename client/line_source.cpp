@@ -1,0 +1,90 @@
+#include "client/line_source.h"
+
+#include "client/console_platform.h"
+#include "client/texts.h"
+
+#include <cstring>
+
+namespace cmdclient {
+
+namespace {
+constexpr std::size_t input_block = std::size_t{64} << 10;
+}
+
+LineRead StreamLineSource::read(std::string& line) {
+    return read_input_line(input_, line) ? LineRead::line : LineRead::end;
+}
+
+DescriptorLineSource::DescriptorLineSource(int fd) : fd_(fd), buffer_(new char[input_block]) {}
+
+LineRead DescriptorLineSource::read(std::string& line) {
+    line.clear();
+    for (;;) {
+        const char* start = buffer_.get() + start_;
+        const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - start_));
+        if (newline != nullptr) {
+            line.append(start, newline);
+            start_ += static_cast<std::size_t>(newline - start) + 1;
+            if (!line.empty() && line.back() == '\r') {
+                line.pop_back();
+            }
+            return LineRead::line;
+        }
+        line.append(start, end_ - start_);
+        start_ = end_ = 0;
+        if (ended_) {
+            // A last line without a newline keeps a final CR: it is the user's own.
+            return line.empty() ? LineRead::end : LineRead::line;
+        }
+        const long count = platform::read_some(fd_, buffer_.get(), input_block);
+        if (count > 0) {
+            end_ = static_cast<std::size_t>(count);
+            continue;
+        }
+        if (count == 0) {
+            ended_ = true;
+            continue;
+        }
+        const int error = platform::last_error();
+        if (platform::interrupted(error)) {
+            return LineRead::interrupted; // a terminal drops the typed line itself
+        }
+        if (platform::would_block(error)) {
+            // A non-blocking descriptor: what was read of the line stays in it.
+            if (!platform::wait_until_readable(fd_) &&
+                platform::interrupted(platform::last_error())) {
+                return LineRead::interrupted;
+            }
+            continue;
+        }
+        error_ = error;
+        return LineRead::failed;
+    }
+}
+
+bool read_input_line(std::istream& input, std::string& line) {
+    if (!std::getline(input, line)) {
+        return false;
+    }
+    // At end of input the line had no newline, so a final CR is the user's own.
+    if (!input.eof() && !line.empty() && line.back() == '\r') {
+        line.pop_back();
+    }
+    return true;
+}
+
+void split_redirection(std::string& command, std::string& target) {
+    target = texts::console_target;
+    const auto arrow = command.find('>');
+    if (arrow == std::string::npos) {
+        return;
+    }
+    // Only spaces are skipped; trailing spaces stay part of the file name.
+    const auto name = command.find_first_not_of(' ', arrow + 1);
+    target = name == std::string::npos ? std::string() : command.substr(name);
+    command.erase(arrow);
+    const auto last = command.find_last_not_of(' ');
+    command.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+} // namespace cmdclient

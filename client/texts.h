@@ -1,0 +1,38 @@
+// The console's own texts, in one place. Scripts match on every one of them.
+#pragma once
+
+namespace cmdclient::texts {
+
+inline constexpr const char* banner = "Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
+                                      "Return data reported according to specified radix\n"
+                                      "Type 'help' or 'quit' to exit\n";
+inline constexpr const char* prompt = "Ok> ";
+// After a reply's closing "Ok" on the console: the "Ok" itself starts the prompt.
+inline constexpr const char* prompt_rest = "> ";
+// A "Syntax error" reply has no "Ok" of its own: a new line and the whole prompt.
+inline constexpr const char* after_syntax_error = "\n";
+inline constexpr const char* receive_failed = "Exception!\n";
+inline constexpr const char* connect_failed = "Exception was caught:";
+inline constexpr const char* final_newline = "\n";
+
+// printf formats; %s is the program's name.
+inline constexpr const char* usage = "usage: %s [hostname] port#\n";
+// kept verbatim: scripts match on it ("specifiy").
+inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
+
+// The words the client handles itself.
+inline constexpr const char* quit_command = "quit";
+inline constexpr const char* terminate_command = "terminate";
+inline constexpr const char* console_target = "stdout";
+
+// Standard error lines, each after "cmdclient: ".
+inline constexpr const char* error_prefix = "cmdclient: ";
+inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
+inline constexpr const char* cannot_write_reply_file = "cannot write reply file";
+inline constexpr const char* cannot_read_input = "cannot read standard input";
+inline constexpr const char* out_of_memory = "out of memory";
+inline constexpr const char* discarding_reply =
+    "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
+inline constexpr const char* history_unusable = "history file";
+
+} // namespace cmdclient::texts
