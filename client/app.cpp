@@ -90,7 +90,7 @@ int run_session(Session& session, int argc, char* argv[]) {
 
     std::unique_ptr<LineSource> lines;
     if (console.mode().editor_prompt) {
-        lines = make_line_editor(console, history_file_path());
+        lines = make_line_editor(console, history_file());
     }
     if (!lines) {
         lines = std::make_unique<DescriptorLineSource>(platform::standard_input);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "client/console.h"
+#include "client/history_file.h"
 #include "client/line_source.h"
 
 #include <memory>
@@ -13,8 +14,8 @@ namespace cmdclient {
 bool line_editor_available() noexcept;
 
 // A line source that edits lines on the terminal (standard input and output)
-// and keeps their history in `history_file` (no file: empty), drawing the
+// and keeps their history in `history` (no path: kept for this run only), drawing the
 // console's pending prompt itself. Null when the build has no line editor.
-std::unique_ptr<LineSource> make_line_editor(Console& console, std::string history_file);
+std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history);
 
 } // namespace cmdclient

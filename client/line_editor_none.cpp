@@ -7,7 +7,7 @@ bool line_editor_available() noexcept {
     return false;
 }
 
-std::unique_ptr<LineSource> make_line_editor(Console&, std::string) {
+std::unique_ptr<LineSource> make_line_editor(Console&, HistoryFile) {
     return nullptr;
 }
 
