@@ -2,10 +2,10 @@
 // Listens on 127.0.0.1 (port 0: the system chooses, and the port is printed).
 //
 // It serves every connection at once, each on a thread of its own, and all of
-// them share one simulated machine: commands run one at a time, so each sees the
-// machine as the previous command left it, whichever client sent it. A client
-// idle at its prompt holds nothing up; only running a command takes the
-// machine's lock, never waiting for a client to send or receive.
+// them share one simulated machine, its radix included: commands run one at a
+// time, so each sees the machine as the previous command left it, whichever
+// client sent it. A client idle at its prompt holds nothing up; only running a
+// command takes the machine's lock, never waiting for a client to send or receive.
 //
 // A command is whatever one receive brings: the client sends each command's
 // bytes alone, with no terminator, and waits for the reply before the next.
