@@ -55,8 +55,10 @@ struct Server {
     std::list<Connection> connections; // guarded by connections_mutex
     bool stop = false;                 // guarded by connections_mutex
 
-    int wake_read = -1; // a pipe whose bytes wake the main thread when a
-    int wake_write = -1; // connection has ended or "terminate" has been answered
+    // A pipe whose bytes wake the main thread when a connection has ended or
+    // "terminate" has been answered.
+    int wake_read = -1;
+    int wake_write = -1;
 };
 
 bool send_all(int fd, const std::string& bytes) {
@@ -93,8 +95,8 @@ void serve(Server& server, Connection& connection) {
             if (server.machine.terminated()) {
                 break;
             }
-            reply = demo::wire_reply(
-                server.machine.execute(std::string_view(command, static_cast<std::size_t>(received))));
+            reply = demo::wire_reply(server.machine.execute(
+                std::string_view(command, static_cast<std::size_t>(received))));
             terminated = server.machine.terminated();
         }
         if (!send_all(connection.fd, reply) || terminated) {
