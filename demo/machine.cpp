@@ -22,9 +22,10 @@ constexpr const char* help_text =
     "  mem ADDR [COUNT]          dump COUNT bytes of memory (default 64)\n"
     "  poke ADDR VALUE...        store bytes from ADDR on\n"
     "  fill ADDR COUNT VALUE     store one byte value COUNT times\n"
-    "  radix N                   show numbers in radix 2, 8, 10 or 16\n"
-    "  terminate                 stop the server\n"
-    "Memory holds 4096 bytes; values wrap at 32 bits for registers, 8 for bytes.\n";
+    "  radix N                   show registers and memory in radix 2, 8, 10 or 16\n"
+    "  terminate                 stop the server, for every client\n"
+    "Memory holds 4096 bytes; a range beyond it is a syntax error.\n"
+    "Numbers above 0xFFFFFFFF are a syntax error; bytes keep their low 8 bits.\n";
 
 std::vector<std::string_view> words(std::string_view command) {
     std::vector<std::string_view> found;
@@ -150,7 +151,7 @@ std::string Machine::execute(std::string_view command) {
         for (std::uint32_t i = 0; i < *n[1]; ++i) {
             memory_[*n[0] + i] = static_cast<std::uint8_t>(*n[2]);
         }
-        return "Filled " + format_number(*n[1], 10) + " bytes\n";
+        return "Filled " + format_number(*n[1], 10) + (*n[1] == 1 ? " byte\n" : " bytes\n");
     }
     if (verb == "terminate" && w.size() == 1) {
         terminated_ = true;

@@ -3,13 +3,10 @@
 namespace demo {
 
 std::string wire_reply(std::string body) {
-    if (body == "Syntax error") {
-        return body;
+    if (body != "Syntax error") {
+        body += "Ok";
     }
-    if ((body.size() + 2) % client_receive_size == 1) {
-        body += '\n';
-    }
-    return body + "Ok";
+    return body;
 }
 
 } // namespace demo
