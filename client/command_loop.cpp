@@ -28,7 +28,11 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
             return LoopEnd::input_ended;
         case LineRead::interrupted:
             if (session.act_on_signal(true)) {
-                console.show("\n"); // like a shell: the typed line is dropped
+                // Like a shell: the typed line is dropped and a fresh prompt
+                // starts on the next line (the editor has moved there itself).
+                if (!console.mode().editor_prompt) {
+                    console.show("\n");
+                }
                 console.prompt();
             }
             continue;

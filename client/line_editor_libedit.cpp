@@ -127,14 +127,15 @@ class LineEditor final : public LineSource {
         }
         ::el_resize(editor_);
         int count = 0;
+        interrupted_ = false;
         const char* text = ::el_gets(editor_, &count);
         console_.at_line_start();
+        if (interrupted_) {
+            return LineRead::interrupted;
+        }
         if (text == nullptr) {
-            if (count < 0 && read_error_ == 0) {
-                return LineRead::interrupted;
-            }
             if (count < 0) {
-                error_ = read_error_;
+                error_ = read_error_ != 0 ? read_error_ : EIO;
                 return LineRead::failed;
             }
             return LineRead::end; // Ctrl-D on an empty line
@@ -229,8 +230,15 @@ class LineEditor final : public LineSource {
                     platform::wait_until_readable(platform::standard_input);
                     continue;
                 }
-                self.read_error_ = platform::interrupted(error) ? 0 : error;
                 self.decoding_ = std::mbstate_t{};
+                if (platform::interrupted(error)) {
+                    // End the line as Enter would, so the editor leaves it on
+                    // screen and moves on; the caller drops it and acts on the signal.
+                    self.interrupted_ = true;
+                    *character = L'\n';
+                    return 1;
+                }
+                self.read_error_ = error;
                 return -1;
             }
             wchar_t decoded = 0;
@@ -312,6 +320,7 @@ class LineEditor final : public LineSource {
     std::string prompt_text_ = texts::prompt;
     std::mbstate_t decoding_{};
     int read_error_ = 0;
+    bool interrupted_ = false;
     int error_ = 0;
     bool history_reported_ = false;
 };

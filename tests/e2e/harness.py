@@ -116,6 +116,11 @@ def wait_for(event):
     return ("wait", event)
 
 
+def notify(event):
+    """Set this threading.Event, telling the test the script got this far."""
+    return ("notify", event)
+
+
 def close():
     """Orderly close of the connection."""
     return ("close", None)
@@ -194,6 +199,8 @@ class FakeServer:
                 elif action == "wait":
                     if not argument.wait(max(0.1, end - time.monotonic())):
                         raise OSError("the test never gave the go-ahead")
+                elif action == "notify":
+                    argument.set()
                 elif action == "close":
                     connection.shutdown(socket.SHUT_WR)
                     closed = True

@@ -1,0 +1,92 @@
+"""Running the real cmdclient on a pseudo-terminal, as a person would, and
+reading the screen a terminal would show (pyte)."""
+
+import fcntl
+import os
+import select
+import struct
+import subprocess
+import termios
+import time
+
+import pyte
+
+from harness import CLIENT, CLIENT_PREFIX, RUN_DEADLINE
+
+COLUMNS, ROWS = 80, 24
+
+UP, LEFT, TAB, CTRL_C, CTRL_D = b"\x1b[A", b"\x1b[D", b"\t", b"\x03", b"\x04"
+
+
+class TerminalClient:
+    """cmdclient with a pseudo-terminal as its controlling terminal and all
+    three standard descriptors; `home` holds its history."""
+
+    def __init__(self, port, home, env=None):
+        self.master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
+        environment = dict(os.environ, TERM="xterm", HOME=home, LANG="C.UTF-8")
+        environment.pop("XDG_STATE_HOME", None)
+        environment.pop("CMDCLIENT_HISTORY", None)
+        environment.update(env or {})
+
+        def controlling_terminal():
+            os.setsid()
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+        self.process = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(port)], stdin=slave, cwd=home,
+                                        stdout=slave, stderr=slave, env=environment,
+                                        preexec_fn=controlling_terminal)
+        os.close(slave)
+        self.screen = pyte.Screen(COLUMNS, ROWS)
+        self.stream = pyte.ByteStream(self.screen)
+        self.output = b""
+
+    def type(self, keys):
+        os.write(self.master, keys)
+
+    def _read_some(self, timeout):
+        ready, _, _ = select.select([self.master], [], [], timeout)
+        if not ready:
+            return False
+        try:
+            piece = os.read(self.master, 65536)
+        except OSError:  # the client has gone and closed the terminal
+            return False
+        if not piece:
+            return False
+        self.output += piece
+        self.stream.feed(piece)
+        return True
+
+    def lines(self):
+        return [line.rstrip() for line in self.screen.display]
+
+    def wait_for(self, condition, what):
+        """Reads the screen until `condition(lines)` holds; fails after the deadline."""
+        end = time.monotonic() + RUN_DEADLINE
+        while not condition(self.lines()):
+            if time.monotonic() > end:
+                raise AssertionError("screen never showed %s:\n%s" % (what,
+                                     "\n".join(self.lines())))
+            self._read_some(0.05)
+
+    def wait_for_line(self, text):
+        self.wait_for(lambda lines: text in lines, repr(text))
+
+    def cursor_line(self):
+        return self.lines()[self.screen.cursor.y]
+
+    def wait_exit(self):
+        end = time.monotonic() + RUN_DEADLINE
+        while self.process.poll() is None and time.monotonic() < end:
+            self._read_some(0.05)
+        while self._read_some(0):
+            pass
+        return self.process.wait(max(0.1, end - time.monotonic()))
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.kill()
+        self.process.wait()
+        os.close(self.master)
