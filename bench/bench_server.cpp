@@ -39,45 +39,63 @@ bool send_all(int fd, const char* data, std::size_t size) {
     return true;
 }
 
+// An IPv4 socket address as /proc/net/tcp prints it: the address's four bytes
+// (network order) as one 32-bit number in this machine's byte order, then the
+// port, both in hex. Same rule as _table_address in tests/e2e/harness.py.
+std::string table_address(const sockaddr_in& address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%08X:%04X", static_cast<unsigned>(address.sin_addr.s_addr),
+                  static_cast<unsigned>(ntohs(address.sin_port)));
+    return text;
+}
+
 // Bytes the client has received but not yet read, from the kernel's table of
-// TCP sockets (the client's side: its port local, ours remote). -1 if not found.
-long client_unread(unsigned client_port, unsigned server_port) {
-    char key[40];
-    std::snprintf(key, sizeof key, "0100007F:%04X 0100007F:%04X", client_port, server_port);
+// TCP sockets (the client's side: its address local, ours remote). -1 if not found.
+long client_unread(const std::string& client, const std::string& server) {
     std::ifstream table("/proc/net/tcp");
     std::string line;
     while (std::getline(table, line)) {
-        if (line.find(key) == std::string::npos) {
-            continue;
-        }
         std::istringstream fields(line);
         std::string slot, local, remote, state, queues;
         fields >> slot >> local >> remote >> state >> queues;
-        return std::strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
+        if (local == client && remote == server) {
+            return std::strtol(queues.substr(queues.find(':') + 1).c_str(), nullptr, 16);
+        }
     }
     return -1;
 }
 
 // Waits until everything sent has left our socket and the client has read it.
-void wait_until_drained(int fd, unsigned client_port, unsigned server_port) {
+// False when the client's socket cannot be found (it has gone, or the table
+// cannot be read): then the closing "Ok" could not be kept apart, so give up.
+bool wait_until_drained(int fd, const std::string& client, const std::string& server) {
     for (;;) {
         int unsent = 0;
         ::ioctl(fd, SIOCOUTQ, &unsent);
         if (unsent == 0) {
-            const long unread = client_unread(client_port, server_port);
-            if (unread <= 0) {
-                return;
+            const long unread = client_unread(client, server);
+            if (unread < 0) {
+                std::fprintf(stderr, "bench_server: connection %s -> %s not in /proc/net/tcp\n",
+                             client.c_str(), server.c_str());
+                return false;
+            }
+            if (unread == 0) {
+                return true;
             }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
 }
 
-void serve(int fd, std::size_t reply_size, unsigned server_port) {
+void serve(int fd, std::size_t reply_size) {
     sockaddr_in peer{};
+    sockaddr_in self{};
     socklen_t length = sizeof peer;
     ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length);
-    const unsigned client_port = ntohs(peer.sin_port);
+    length = sizeof self;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&self), &length);
+    const std::string client = table_address(peer);
+    const std::string server = table_address(self);
 
     const std::size_t body_size = reply_size >= 2 ? reply_size - 2 : 0;
     const std::size_t block_size = std::min<std::size_t>(body_size, 4 << 20);
@@ -95,7 +113,9 @@ void serve(int fd, std::size_t reply_size, unsigned server_port) {
                 }
                 sent += part;
             }
-            wait_until_drained(fd, client_port, server_port);
+            if (!wait_until_drained(fd, client, server)) {
+                return;
+            }
         }
         if (!send_all(fd, "Ok", 2)) {
             return;
@@ -134,8 +154,7 @@ int main(int argc, char* argv[]) {
         std::perror("bench_server");
         return 1;
     }
-    const unsigned server_port = ntohs(address.sin_port);
-    std::printf("%u\n", server_port);
+    std::printf("%u\n", static_cast<unsigned>(ntohs(address.sin_port)));
     std::fflush(stdout);
 
     for (;;) {
@@ -143,7 +162,7 @@ int main(int argc, char* argv[]) {
         if (connection < 0) {
             continue;
         }
-        serve(connection, reply_size, server_port);
+        serve(connection, reply_size);
         ::close(connection);
     }
 }

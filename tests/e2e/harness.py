@@ -6,6 +6,7 @@ hanging it."""
 
 import contextlib
 import os
+import select
 import socket
 import struct
 import subprocess
@@ -145,6 +146,66 @@ def transcript(*console):
     return BANNER + text(b"Ok> " + b"".join(console) + b"\n")
 
 
+class HarnessError(Exception):
+    """The harness cannot do what a test asked of it."""
+
+
+class PeerGone(HarnessError):
+    """The peer's side of the connection is no longer in the kernel's table."""
+
+
+TCP_TABLE = "/proc/net/tcp"
+
+
+def _table_address(address):
+    """An IPv4 (host, port) as TCP_TABLE prints it: the address's four bytes
+    (network order) read as one 32-bit number in this machine's byte order,
+    and the port as a number, both in hex."""
+    host, port = address
+    return "%08X:%04X" % (int.from_bytes(socket.inet_aton(host), sys.byteorder), port)
+
+
+def _unsent(connection):
+    """Bytes sent on `connection` that the peer has not acknowledged (Linux SIOCOUTQ)."""
+    try:
+        import fcntl
+        import termios
+        pending = fcntl.ioctl(connection, termios.TIOCOUTQ, struct.pack("i", 0))
+    except (ImportError, OSError) as error:
+        raise HarnessError("cannot read the send queue: %s" % error) from error
+    return struct.unpack("i", pending)[0]
+
+
+def _peer_unread(local, remote):
+    """Bytes in the receive queue of the socket at `local` connected to `remote`."""
+    try:
+        with open(TCP_TABLE) as table:
+            rows = [line.split() for line in table]
+    except OSError as error:
+        raise HarnessError("cannot read %s: %s" % (TCP_TABLE, error)) from error
+    for row in rows[1:]:
+        if row[1:3] == [local, remote]:
+            return int(row[4].split(":")[1], 16)
+    raise PeerGone("the connection %s -> %s is not in %s (closed by the peer, or looked up wrongly)"
+                   % (local, remote, TCP_TABLE))
+
+
+def wait_drained(connection, end):
+    """Waits until the peer of `connection` has read everything sent on it so
+    far. First our send queue must be empty: bytes still there have not reached
+    the peer's receive queue, which is checked next, as the kernel lists it.
+    Raises HarnessError when either queue cannot be read or `end` (a
+    time.monotonic() value) passes first."""
+    # The peer's side of the connection: its address local, ours remote.
+    peer = _table_address(connection.getpeername())
+    ours = _table_address(connection.getsockname())
+    while time.monotonic() < end:
+        if _unsent(connection) == 0 and _peer_unread(peer, ours) == 0:
+            return
+        time.sleep(0.002)
+    raise HarnessError("the peer did not read everything sent to it before the deadline")
+
+
 class FakeServer:
     """Accepts one connection on 127.0.0.1 and plays `script`; records every
     byte received. After the script, keeps reading until the client closes."""
@@ -154,6 +215,7 @@ class FakeServer:
         self.watchdog = watchdog or RUN_DEADLINE
         self.received = b""
         self.failures = []
+        self._broken = None
         self.connected = threading.Event()
         self.peer_closed = threading.Event()
         self._listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -173,6 +235,8 @@ class FakeServer:
     def stop(self):
         self._thread.join(self.watchdog + 5)
         self._listener.close()
+        if self._broken:
+            raise AssertionError("fake server: %s" % self._broken)
 
     def _serve(self):
         end = time.monotonic() + self.watchdog
@@ -193,7 +257,7 @@ class FakeServer:
                     connection.sendall(argument)
                 elif action == "chunk":
                     connection.sendall(argument)
-                    self._wait_drained(connection, end)
+                    wait_drained(connection, end)
                 elif action == "pause":
                     time.sleep(argument)
                 elif action == "wait":
@@ -212,6 +276,10 @@ class FakeServer:
                     break
             if not closed:
                 self._read_until_closed(connection, end)
+        except HarnessError as error:
+            # Not the client's fault, and the script cannot go on: fail the test.
+            self._broken = str(error)
+            self.failures.append("server: %s" % error)
         except OSError as error:
             self.failures.append("server: %s" % error)
         finally:
@@ -243,36 +311,113 @@ class FakeServer:
                 return
             self.received += piece
 
-    def _wait_drained(self, connection, end):
-        """Waits until the client has read everything sent so far: its receive
-        queue, as the kernel lists it, is empty. Falls back to a pause where the
-        kernel's table cannot be read."""
-        local = connection.getsockname()[1]
-        remote = connection.getpeername()[1]
-        # The client's side of the connection: its port local, ours remote.
-        key = "0100007F:%04X 0100007F:%04X" % (remote, local)
-        while time.monotonic() < end:
-            try:
-                with open("/proc/net/tcp") as table:
-                    rows = [line.split() for line in table if key in line]
-            except OSError:
-                time.sleep(0.2)
-                return
-            if not rows:
-                time.sleep(0.2)
-                return
-            tx_rx = rows[0][4].split(":")
-            if int(tx_rx[1], 16) == 0 and self._send_queue_empty(connection):
-                return
-            time.sleep(0.002)
 
-    @staticmethod
-    def _send_queue_empty(connection):
-        """True once everything we sent has left our side (Linux SIOCOUTQ)."""
+class SegmentingProxy:
+    """Sits between the client and a server on 127.0.0.1 (connect the client to
+    `port`). What the client sends goes to the server unchanged. What the server
+    sends reaches the client in segments of `segment` bytes (default: the
+    payload of one Ethernet-sized TCP segment), each sent only once the client
+    has read all of the one before, so that the client's receives end where the
+    segments end: 500-byte receives of 1448-byte segments take 500, 500, 448,
+    500, ... A segment is shorter only when the server has sent nothing more by
+    the time it is cut. A close (or reset) on either side reaches the other as a
+    close: when the server closes, the client gets the rest and then the close,
+    and what it still sends goes on to the server until it closes too; when the
+    client closes, nothing more is delivered. The proxy then stops on its own,
+    at the latest at the watchdog's deadline. Anything that went wrong is
+    listed in `failures`."""
+
+    def __init__(self, upstream_port, segment=1448, watchdog=None):
+        self.segment = segment
+        self.failures = []
+        self._upstream_port = upstream_port
+        self._end = time.monotonic() + (watchdog or RUN_DEADLINE)
+        self._listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self._listener.getsockname()[1]
+        self._thread = threading.Thread(target=self._run, daemon=True)
+        self._thread.start()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self._thread.join(max(0, self._end - time.monotonic()) + 5)
+        self._listener.close()
+
+    def _remaining(self):
+        return max(0.1, self._end - time.monotonic())
+
+    def _run(self):
+        self._listener.settimeout(self._remaining())
         try:
-            import fcntl
-            import termios
-            pending = fcntl.ioctl(connection, termios.TIOCOUTQ, struct.pack("i", 0))
-            return struct.unpack("i", pending)[0] == 0
-        except (ImportError, OSError):
-            return True
+            client, _ = self._listener.accept()
+        except OSError:
+            return
+        with client:
+            try:
+                upstream = socket.create_connection(("127.0.0.1", self._upstream_port),
+                                                    timeout=self._remaining())
+            except OSError as error:
+                self.failures.append("proxy: cannot reach the server: %s" % error)
+                return
+            with upstream:
+                client.settimeout(self._remaining())
+                upstream.settimeout(self._remaining())
+                pumps = [threading.Thread(target=self._forward, args=(client, upstream),
+                                          daemon=True),
+                         threading.Thread(target=self._deliver, args=(upstream, client),
+                                          daemon=True)]
+                for pump in pumps:
+                    pump.start()
+                for pump in pumps:
+                    pump.join(self._remaining() + 5)
+
+    def _forward(self, client, upstream):
+        """Client to server, unchanged."""
+        try:
+            while True:
+                piece = client.recv(65536)
+                if not piece:
+                    break
+                upstream.sendall(piece)
+        except socket.timeout:
+            self.failures.append("proxy: the client side outlived the deadline")
+        except OSError:
+            pass  # a reset ends this direction like a close
+        # The client is gone: close towards the server and stop reading from it,
+        # which also ends the other direction.
+        _shut(upstream, socket.SHUT_RDWR)
+
+    def _deliver(self, source, target):
+        """Server to client, one segment at a time."""
+        pending = b""
+        ended = False
+        try:
+            while pending or not ended:
+                # Wait for the server only when nothing is left to send; top a
+                # short segment up with whatever has already arrived.
+                while not ended and (not pending or (len(pending) < self.segment and
+                                                     select.select([source], [], [], 0)[0])):
+                    piece = source.recv(65536)
+                    ended = not piece
+                    pending += piece
+                if pending:
+                    target.sendall(pending[:self.segment])
+                    pending = pending[self.segment:]
+                    wait_drained(target, self._end)
+        except PeerGone:
+            pass  # the client closed: nothing more to deliver
+        except HarnessError as error:
+            self.failures.append("proxy: %s" % error)
+        except socket.timeout:
+            self.failures.append("proxy: the server side outlived the deadline")
+        except OSError:
+            pass  # a reset ends this direction like a close
+        _shut(target, socket.SHUT_WR)
+
+
+def _shut(connection, how):
+    try:
+        connection.shutdown(how)
+    except OSError:
+        pass  # already closed by the other side

@@ -179,9 +179,10 @@ TEST(ClientSocketEnd, WriteToClosedConnectionThrowsInsteadOfEndingProcess) {
     ClientSocket socket("127.0.0.1", listener.port());
     listener.join();
     std::this_thread::sleep_for(50ms);
-    // The first write may still be accepted locally; a later one must fail.
+    // The first write may still be accepted locally (while the reset is on its
+    // way, which under load can take a while); a later one must fail.
     std::string message;
-    for (int attempt = 0; attempt < 20 && message.empty(); ++attempt) {
+    for (int attempt = 0; attempt < 500 && message.empty(); ++attempt) {
         try {
             socket.write("status");
         } catch (const SocketException& failure) {
@@ -190,6 +191,34 @@ TEST(ClientSocketEnd, WriteToClosedConnectionThrowsInsteadOfEndingProcess) {
         std::this_thread::sleep_for(10ms);
     }
     EXPECT_EQ(message, net::socket_message::could_not_write);
+}
+
+// After an orderly close the first write only draws a reset from the server;
+// the write that meets the reset fails with it, and every write after that
+// meets a connection shut for sending, where the system raises SIGPIPE unless
+// the send asks it not to. Each must fail with an exception instead.
+TEST(ClientSocketEnd, WritesAfterOrderlyCloseKeepFailingInsteadOfEndingProcess) {
+    LoopbackListener listener;
+    // Reads what was sent, so that its close is orderly rather than a reset.
+    listener.serve([](net::socket_handle peer) { testing_support::receive_exactly(peer, 5); });
+    ClientSocket socket("127.0.0.1", listener.port());
+    socket.write("hello");
+    listener.join();
+    std::string chunk;
+    EXPECT_EQ(thrown_message([&] { socket.read(chunk); }), net::socket_message::could_not_read)
+        << "the orderly close did not arrive";
+    int failures = 0;
+    for (int attempt = 0; attempt < 5000 && failures < 2; ++attempt) {
+        const std::string message = thrown_message([&] { socket.write("status"); });
+        if (message == net::socket_message::could_not_write) {
+            ++failures;
+        } else if (failures > 0) {
+            FAIL() << "a write after a failed one: " << message;
+        } else {
+            std::this_thread::sleep_for(1ms); // the reset is on its way
+        }
+    }
+    EXPECT_EQ(failures, 2) << "writes kept succeeding after the server had closed";
 }
 
 // Signals that interrupt blocking calls; installed without automatic restart,
