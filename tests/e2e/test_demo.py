@@ -8,7 +8,7 @@ import tempfile
 import time
 import unittest
 
-from harness import BANNER, RUN_DEADLINE, live_client, run_client
+from harness import BANNER, RUN_DEADLINE, SegmentingProxy, live_client, run_client
 
 DEMO_SERVER = os.environ.get("CMDCLIENT_DEMO_SERVER", "")
 
@@ -45,6 +45,18 @@ def demo_server():
 
 @unittest.skipUnless(DEMO_SERVER, "CMDCLIENT_DEMO_SERVER names no demo server")
 class DemoSession(unittest.TestCase):
+
+    def test_every_reply_ends_when_a_network_cuts_it_into_segments(self):
+        # Receives end where 1448-byte segments end, so for some reply lengths
+        # (mem 0 857 among them) the closing "Ok" is cut: "...O", then "k".
+        commands = b"".join(b"mem 0 %d\n" % count for count in range(840, 880))
+        with demo_server() as (server, port):
+            direct = run_client([port], commands)
+            with SegmentingProxy(port) as proxy:
+                cut = run_client([proxy.port], commands)
+        self.assertEqual(proxy.failures, [])
+        self.assertEqual((cut.returncode, cut.stderr), (0, b""))
+        self.assertEqual(cut.stdout, direct.stdout)
 
     def test_a_session_from_help_to_terminate(self):
         with demo_server() as (server, port), tempfile.TemporaryDirectory() as cwd:
