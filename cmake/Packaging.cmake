@@ -59,6 +59,9 @@ at its prompt and relays each reply to the console or into a file until\n\
 the server's end marker arrives. Scripts can drive it through a pipe.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+# The package's directories take their modes from the umask of the build;
+# under umask 077 they would be closed to everyone but root.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-directories.cmake)
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)
