@@ -1,0 +1,80 @@
+# What is installed besides the program, and the packages made from it:
+# on Linux a Debian package (cmdclient_<version>_amd64.deb), on Windows a zip
+# (cmdclient-<version>-win64.zip) with the program, README.md, LICENSE and the
+# manual as plain text.
+include(GNUInstallDirs)
+
+# The version stated in the manual page and in both change logs must be the
+# project's: a release that forgot one of them would describe another version.
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+file(STRINGS ${PROJECT_SOURCE_DIR}/man/cmdclient.1 man_title REGEX "^\\.TH ")
+file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog package_entry LIMIT_COUNT 1)
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_notes REGEX "^## \\[${version_pattern}\\]")
+if(NOT man_title MATCHES "\"cmdclient ${version_pattern}\""
+   OR NOT package_entry MATCHES "^cmdclient \\(${version_pattern}\\) "
+   OR NOT release_notes)
+  message(FATAL_ERROR "man/cmdclient.1 (.TH line), packaging/changelog (first entry) and "
+                      "CHANGELOG.md (a '## [${PROJECT_VERSION}]' section) must all name "
+                      "version ${PROJECT_VERSION}")
+endif()
+
+set(docs ${CMAKE_BINARY_DIR}/docs)
+if(WIN32)
+  find_program(GROFF groff REQUIRED)
+  add_custom_command(
+    OUTPUT ${docs}/cmdclient.txt
+    COMMAND ${CMAKE_COMMAND} -DGROFF=${GROFF} -DINPUT=${PROJECT_SOURCE_DIR}/man/cmdclient.1
+            -DOUTPUT=${docs}/cmdclient.txt -P ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/man/cmdclient.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
+    COMMENT "Rendering the manual page as text")
+  add_custom_target(docs ALL DEPENDS ${docs}/cmdclient.txt)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
+                ${docs}/cmdclient.txt
+          DESTINATION .)
+else()
+  # Debian installs manual pages and change logs compressed.
+  set(compressed)
+  foreach(source man/cmdclient.1 packaging/changelog)
+    get_filename_component(name ${source} NAME)
+    add_custom_command(
+      OUTPUT ${docs}/${name}.gz
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source}
+              -DOUTPUT=${docs}/${name}.gz -P ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
+      COMMENT "Compressing ${source}")
+    list(APPEND compressed ${docs}/${name}.gz)
+  endforeach()
+  add_custom_target(docs ALL DEPENDS ${compressed})
+  install(FILES ${docs}/cmdclient.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright ${docs}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+set(CPACK_PACKAGE_NAME cmdclient)
+set(CPACK_PACKAGE_VENDOR "cmdclient developers")
+set(CPACK_PACKAGE_CONTACT "cmdclient developers <devel@cmdclient.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive console client for a text command server")
+set(CPACK_PACKAGE_DESCRIPTION "Connects to a command server on a TCP port, sends the commands typed\n\
+at its prompt and relays each reply to the console or into a file until\n\
+the server's end marker arrives. Scripts can drive it through a pipe.")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_STRIP_FILES ON)
+# The package's directories take their modes from the umask of the build;
+# under umask 077 they would be closed to everyone but root.
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-directories.cmake)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_PACKAGE_FILE_NAME cmdclient-${PROJECT_VERSION}-win64)
+  else()
+    set(CPACK_PACKAGE_FILE_NAME cmdclient-${PROJECT_VERSION}-win32)
+  endif()
+else()
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION net)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+endif()
+include(CPack)
