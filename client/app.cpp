@@ -7,10 +7,12 @@
 #include "client/line_editor.h"
 #include "client/session.h"
 #include "client/texts.h"
+#include "net/address.h"
 #include "net/platform.h"
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -65,6 +67,15 @@ int run_session(Session& session, int argc, char* argv[]) {
         console.show(format_text(texts::usage, program));
         return exit_failure;
     }
+    // Only as the sole argument: anything else keeps the host-or-port rules.
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        console.show(texts::help);
+        return exit_ok;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        console.show("cmdclient " CMDCLIENT_VERSION "\n");
+        return exit_ok;
+    }
     const ServerArguments arguments = classify_arguments(argc, argv);
     const std::optional<int> port =
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
@@ -79,10 +90,18 @@ int run_session(Session& session, int argc, char* argv[]) {
     console.show(texts::banner);
 
     const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
+    const std::string peer = host + " port " + std::to_string(*port);
+    int failure_error = 0;
     try {
-        session.attach(std::make_unique<SocketConnection>(host, *port));
+        session.attach(std::make_unique<SocketConnection>(host, *port, failure_error), peer);
     } catch (const net::SocketException& failure) {
         console.show(std::string(texts::connect_failed) + failure.message() + "\n");
+        if (net::parse_dotted_quad(host.c_str(), nullptr) != 1) {
+            console.report("'" + host + "' " + texts::names_not_looked_up);
+        } else {
+            console.report("cannot connect to " + peer + ": " +
+                           net::socket_error_text(failure_error));
+        }
         console.finish();
         return exit_failure;
     }

@@ -22,8 +22,10 @@ class Connection {
 
 class SocketConnection final : public Connection {
   public:
-    // Connects, or throws net::SocketException.
-    SocketConnection(const std::string& host, int port) : socket_(host, port) {}
+    // Connects, or throws net::SocketException with the system's error number
+    // behind it in `failure_error`.
+    SocketConnection(const std::string& host, int port, int& failure_error)
+        : socket_(host, port, &failure_error) {}
     void write(const std::string& text) override { socket_.write(text); }
     void read(std::string& text, net::ReceiveWaiter& waiter) override {
         socket_.read(text, waiter);

@@ -87,9 +87,14 @@ ReplyEnd Session::exchange(const std::string& command, const std::string& target
         console_.show(texts::after_syntax_error);
         console_.prompt();
         break;
-    case ReplyEnd::connection_lost:
+    case ReplyEnd::connection_lost: {
         console_.show(texts::receive_failed);
+        const int error = connection_->last_error();
+        console_.report("connection to " + peer_ +
+                        (error == 0 ? std::string(" closed by the server")
+                                    : " lost: " + net::socket_error_text(error)));
         break;
+    }
     }
     return end;
 }

@@ -23,7 +23,11 @@ class Session final : private net::ReceiveWaiter {
     }
 
     Console& console() noexcept { return console_; }
-    void attach(std::unique_ptr<Connection> connection) { connection_ = std::move(connection); }
+    // `peer` names the server in messages: "HOST port PORT".
+    void attach(std::unique_ptr<Connection> connection, std::string peer) {
+        connection_ = std::move(connection);
+        peer_ = std::move(peer);
+    }
     Connection* connection() noexcept { return connection_.get(); }
 
     // One command's round trip: sends `command` once (a failed send is not
@@ -59,6 +63,7 @@ class Session final : private net::ReceiveWaiter {
 
     Console console_;
     std::unique_ptr<Connection> connection_;
+    std::string peer_;
     std::ofstream file_;
     std::unique_ptr<char[]> file_buffer_;
     std::string chunk_;

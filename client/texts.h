@@ -34,5 +34,26 @@ inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
+inline constexpr const char* names_not_looked_up =
+    "is not an IPv4 address or localhost (names are not looked up)";
+
+inline constexpr const char* help =
+    "usage: cmdclient [hostname] port#\n"
+    "       cmdclient --help | --version\n"
+    "\n"
+    "Connects to a text command server (hostname: localhost, the default, or a\n"
+    "dotted-decimal IPv4 address; names are not looked up) and sends each line\n"
+    "typed at the \"Ok> \" prompt as one command, showing its reply.\n"
+    "\n"
+    "  COMMAND            sends COMMAND and shows the reply\n"
+    "  COMMAND > FILE     sends COMMAND and writes the reply into FILE\n"
+    "  quit               ends the run (so does the end of input, or Ctrl-D)\n"
+    "  terminate          is sent; the run ends after its reply\n"
+    "\n"
+    "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
+    "error, a failed or lost connection, or output or input that failed;\n"
+    "129, 130, 141, 143 when ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
+    "\n"
+    "See cmdclient(1) for line editing, history, Ctrl-C and the reply rules.\n";
 
 } // namespace cmdclient::texts

@@ -2,11 +2,17 @@
 
 namespace net {
 
-ClientSocket::ClientSocket(const std::string& host, int port) {
+ClientSocket::ClientSocket(const std::string& host, int port, int* failure_error) {
     if (!Socket::create()) {
+        if (failure_error != nullptr) {
+            *failure_error = Socket::last_error();
+        }
         throw SocketException(socket_message::could_not_create);
     }
     if (!Socket::connect(host, port)) {
+        if (failure_error != nullptr) {
+            *failure_error = Socket::last_error();
+        }
         throw SocketException(socket_message::could_not_connect);
     }
 }

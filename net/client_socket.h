@@ -21,8 +21,10 @@ inline constexpr const char* could_not_read = "Could not read from socket.";
 class ClientSocket : private Socket {
   public:
     // Creates the socket and connects it, or throws SocketException. A throw
-    // destroys the Socket base on the way out, which closes a created handle.
-    ClientSocket(const std::string& host, int port);
+    // destroys the Socket base on the way out, which closes a created handle;
+    // `failure_error`, when given, then receives the system's error number
+    // behind the failure (0 when the host text did not convert).
+    ClientSocket(const std::string& host, int port, int* failure_error = nullptr);
     ~ClientSocket() override;
 
     // Sends all of `text`; throws "Could not write to socket." on failure.

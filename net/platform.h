@@ -18,6 +18,8 @@
 #include <unistd.h>
 #endif
 
+#include <string>
+
 namespace net {
 
 #ifdef _WIN32
@@ -125,6 +127,9 @@ inline void keep_alive(socket_handle handle) noexcept {
 #endif
 }
 #endif
+
+// The system's text for a socket error number, for messages to a person.
+std::string socket_error_text(int error);
 
 // Prepares the platform's socket library for use. Windows Sockets is asked for
 // version 1.1; a failed start-up or any other granted version returns false

@@ -4,8 +4,8 @@ import select
 import socket
 import unittest
 
-from harness import (BANNER, RUN_DEADLINE, FakeServer, close, program_name, refused_port,
-                     run_client, text)
+from harness import (BANNER, RUN_DEADLINE, WINDOWS, FakeServer, close, program_name,
+                     refused_port, run_client, text)
 
 PORT_ERROR = text(b": must specifiy valid port number\n")
 CONNECT_FAILED = text(b"Exception was caught:Could not bind to port.\n\n")
@@ -19,8 +19,19 @@ class ArgumentErrors(unittest.TestCase):
         self.assertEqual(result.stdout, b"usage: " + program_name() + text(b" [hostname] port#\n"))
         self.assertEqual((result.returncode, result.stderr), (1, b""))
 
+    def test_help_and_version_only_as_the_sole_argument(self):
+        result = run_client(["--version"])
+        self.assertEqual((result.returncode, result.stdout, result.stderr),
+                         (0, text(b"cmdclient 1.1.0\n"), b""))
+        result = run_client(["--help"])
+        self.assertEqual((result.returncode, result.stderr), (0, b""))
+        self.assertTrue(result.stdout.startswith(b"usage: cmdclient [hostname] port#"))
+        self.assertIn(b"cmdclient(1)", result.stdout)
+
     def test_without_a_usable_port(self):
-        cases = [["hostA", "hostB"], ["-5", "host"], ["localhost"], ["+5000"],
+        # Options are host texts unless alone: "-h" and "--help 5" are no help.
+        cases = [["hostA", "hostB"], ["-5", "host"], ["localhost"], ["+5000"], ["-h"],
+                 ["--version", "--help"], ["--help", "x"],
                  ["65536"], ["65537"], ["99999999999999999999999"], ["70000", "localhost"],
                  ["0000000000000000000000065536"]]
         for args in cases:
@@ -63,17 +74,28 @@ class Connecting(unittest.TestCase):
         unreached = socket.create_server(("127.0.0.1", 0))
         port = unreached.getsockname()[1]
         with holder, unreached:
+            # Arguments, and the reason standard error gives (the system's text
+            # for the error follows a refused connection).
+            refused = b"cmdclient: cannot connect to localhost port %d: "
+            not_address = b"cmdclient: '%s' is not an IPv4 address or localhost " \
+                          b"(names are not looked up)\n"
             cases = {
-                "nothing listening": [unused],
-                "empty argument is port 0": [""],
-                "host that is not an address": [port, "extra1", "extra2"],
-                "no name lookup": ["127.1", port],
+                "nothing listening": ([unused], refused % unused),
+                "empty argument is port 0": ([""], refused % 0),
+                "host that is not an address": ([port, "extra1", "extra2"],
+                                                not_address % b"extra1"),
+                "no name lookup": (["127.1", port], not_address % b"127.1"),
+                "an option is a host text": (["-h", port], not_address % b"-h"),
             }
-            for name, args in cases.items():
+            for name, (args, reason) in cases.items():
                 with self.subTest(name):
                     result = run_client(args)
                     self.assertEqual(result.stdout, BANNER + CONNECT_FAILED)
-                    self.assertEqual((result.returncode, result.stderr), (1, b""))
+                    self.assertEqual(result.returncode, 1)
+                    if reason.endswith(b": ") and not WINDOWS:
+                        reason += b"Connection refused\n"
+                    self.assertTrue(result.stderr.startswith(text(reason)), result.stderr)
+                    self.assertEqual(result.stderr.count(b"\n"), 1)
             self.assertFalse(select.select([unreached], [], [], 0.2)[0],
                              "an unconvertible host was tried")
 

@@ -56,7 +56,7 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     mode.editor_prompt = c.editor_prompt;
     cmdclient::Session session(out, err, mode);
     std::vector<std::string> sent;
-    session.attach(std::make_unique<ScriptedConnection>(c.chunks, sent));
+    session.attach(std::make_unique<ScriptedConnection>(c.chunks, sent), "server port 1");
     std::istringstream input(c.input);
     cmdclient::StreamLineSource lines(input);
 
@@ -64,7 +64,9 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     session.console().finish();
     EXPECT_EQ(sent, c.sent);
     EXPECT_EQ(out.str(), c.shown);
-    EXPECT_EQ(err.str(), "");
+    EXPECT_EQ(err.str(), c.end == LoopEnd::connection_lost
+                             ? "cmdclient: connection to server port 1 closed by the server\n"
+                             : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
