@@ -287,6 +287,64 @@ TEST_F(InterruptedCalls, WriteDeliversEveryByteThroughShortSends) {
     EXPECT_EQ(arrived.size(), command.size());
     EXPECT_TRUE(arrived == command);
 }
+
+#ifdef __linux__
+TEST_F(InterruptedCalls, ConnectWaitsForItsOutcome) {
+    // A listener whose queue is full drops the next handshake, so the connect
+    // waits for its retransmission (a second or more): long enough to be
+    // interrupted. Room is made afterwards, and the connect must then succeed.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int port = ntohs(address.sin_port);
+    ClientSocket queued("127.0.0.1", port); // fills the queue
+
+    std::atomic<bool> stop{false};
+    std::thread signals = interrupter(stop);
+    std::thread make_room([&] {
+        std::this_thread::sleep_for(300ms); // signals keep arriving meanwhile
+        ::close(::accept(listener, nullptr, nullptr));
+    });
+    EXPECT_NO_THROW(ClientSocket("127.0.0.1", port));
+    stop = true;
+    signals.join();
+    make_room.join();
+    ::close(listener);
+}
+
+TEST(ClientSocketConnect, ConnectionProbesAnIdlePeer) {
+    LoopbackListener listener;
+    listener.serve([](net::socket_handle) {});
+    ClientSocket socket("127.0.0.1", listener.port());
+    // Find our end of the connection among the open descriptors.
+    int found = -1;
+    for (int fd = 3; fd < 1024 && found < 0; ++fd) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+            ntohs(peer.sin_port) == listener.port()) {
+            found = fd;
+        }
+    }
+    ASSERT_GE(found, 0);
+    const auto option = [found](int level, int name) {
+        int value = 0;
+        socklen_t length = sizeof value;
+        ::getsockopt(found, level, name, &value, &length);
+        return value;
+    };
+    EXPECT_EQ(option(SOL_SOCKET, SO_KEEPALIVE), 1);
+    // A vanished host is noticed in about two minutes: 60 s idle, 6 probes 10 s apart.
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPIDLE), 60);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPINTVL), 10);
+    EXPECT_EQ(option(IPPROTO_TCP, TCP_KEEPCNT), 6);
+}
+#endif
 #endif
 
 } // namespace
