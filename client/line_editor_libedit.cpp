@@ -115,16 +115,14 @@ class LineEditor final : public LineSource {
             // Redraw a partial last line of the reply as part of the prompt, so
             // the editor knows where its line starts on the screen.
             bool known = false;
-            const std::string& tail = console_.line_tail(known);
+            const std::string tail = console_.line_tail(known);
             if (known && !tail.empty()) {
                 console_.show("\r");
                 prompt_text_ = tail;
             }
             prompt_text_ += texts::prompt;
         }
-        if (!console_.flush()) {
-            // Output is gone; reading on would only talk to nobody.
-        }
+        console_.flush();
         ::el_resize(editor_);
         int count = 0;
         interrupted_ = false;

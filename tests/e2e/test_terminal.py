@@ -48,6 +48,27 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         self.assertEqual(client.lines()[3:9], ["Ok> regs", "A=1", "Ok> regs", "A=2",
                                                "Ok> mem 1 8", "8 bytes"])
 
+    def test_long_lines_redraw_after_a_reply_without_a_newline(self):
+        # The reply leaves the cursor mid-line; the edited line is longer than
+        # the terminal is wide; Ctrl-L redraws it all at the top.
+        typed = b"poke " + b"1 " * 48
+        edited = b"pokeX " + b"1 " * 48
+        server, client = self.start([expect(b"one"), chunk(b"no newline;Ok"),
+                                     expect(edited.rstrip()), chunk(b"Ok")])
+        client.type(b"one\r")
+        client.wait_for(lambda lines: client.cursor_line() == "no newline;Ok>", "the reply")
+        client.type(typed.rstrip() + b"\x01" + b"\x1b[C" * 4 + b"X")  # Ctrl-A, Right x4
+        shown = ("no newline;Ok> " + edited.rstrip().decode())
+        rows = [shown[:80], shown[80:]]
+        client.wait_for(lambda lines: lines[4:6] == rows, "the edited line in place")
+        client.type(b"\x0c")  # Ctrl-L
+        client.wait_for(lambda lines: lines[0:2] == rows and not any(lines[2:]),
+                        "the line redrawn at the top")
+        client.type(b"\r")
+        client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the next prompt")
+        client.type(b"quit\r")
+        self.assertEqual(client.wait_exit(), 0)
+
     def test_tab_after_the_arrow_completes_a_file_name(self):
         os.mkdir(os.path.join(self.cwd, "dumps"))
         with open(os.path.join(self.cwd, "dumps", "registers.txt"), "w"):
