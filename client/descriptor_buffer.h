@@ -24,7 +24,9 @@ class DescriptorBuffer final : public std::streambuf {
     bool write_buffered();
     bool write_all(const char* data, std::size_t size);
 
-    static constexpr std::size_t capacity = std::size_t{256} << 10;
+    // Large enough that a reply reaches the descriptor in few writes, small
+    // enough to keep the client's memory flat and low.
+    static constexpr std::size_t capacity = std::size_t{64} << 10;
     int fd_;
     std::unique_ptr<char[]> buffer_;
 };
