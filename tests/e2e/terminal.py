@@ -74,6 +74,12 @@ class TerminalClient:
     def wait_for_line(self, text):
         self.wait_for(lambda lines: text in lines, repr(text))
 
+    def wait_for_prompt(self, after=None):
+        """Waits until the editor shows an empty prompt (after the line `after`):
+        keys typed before it would be echoed by the terminal, not the editor."""
+        self.wait_for(lambda lines: self.cursor_line() == "Ok>" and
+                      (after is None or after in lines), "a prompt after %r" % after)
+
     def cursor_line(self):
         return self.lines()[self.screen.cursor.y]
 

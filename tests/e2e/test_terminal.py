@@ -31,11 +31,11 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                                      expect(b"mem 1 8"), chunk(b"8 bytes\nOk"),
                                      expect(b"mem"), chunk(b"Ok")])
         client.type(b"regs\r")
-        client.wait_for_line("A=1")
+        client.wait_for_prompt("A=1")
         client.type(UP + b"\r")                      # the previous line again
-        client.wait_for_line("A=2")
+        client.wait_for_prompt("A=2")
         client.type(b"mem 0 8" + LEFT * 2 + b"\x7f1\r")  # Backspace over the 0
-        client.wait_for_line("8 bytes")
+        client.wait_for_prompt("8 bytes")
         client.type(b"me" + TAB)                     # a word of an earlier line
         client.wait_for(lambda lines: client.cursor_line() == "Ok> mem", "completion")
         client.type(b"\x7f\r")
@@ -56,7 +56,8 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         server, client = self.start([expect(b"one"), chunk(b"no newline;Ok"),
                                      expect(edited.rstrip()), chunk(b"Ok")])
         client.type(b"one\r")
-        client.wait_for(lambda lines: client.cursor_line() == "no newline;Ok>", "the reply")
+        client.wait_for(lambda lines: client.cursor_line() == "no newline;Ok>" and
+                        client.screen.cursor.x == len("no newline;Ok> "), "the reply")
         client.type(typed.rstrip() + b"\x01" + b"\x1b[C" * 4 + b"X")  # Ctrl-A, Right x4
         shown = ("no newline;Ok> " + edited.rstrip().decode())
         rows = [shown[:80], shown[80:]]
@@ -65,7 +66,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.wait_for(lambda lines: lines[0:2] == rows and not any(lines[2:]),
                         "the line redrawn at the top")
         client.type(b"\r")
-        client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the next prompt")
+        client.wait_for_prompt()
         client.type(b"quit\r")
         self.assertEqual(client.wait_exit(), 0)
 
@@ -89,7 +90,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.wait_for(lambda lines: client.cursor_line() == "Ok>" and
                         "Ok> half typed" in lines, "a fresh prompt")
         client.type(b"regs\r")
-        client.wait_for_line("A=1")
+        client.wait_for_prompt("A=1")
         client.type(b"quit\r")
         self.assertEqual(client.wait_exit(), 0)
         self.assertEqual(server.received, b"regs")
@@ -111,7 +112,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         go_on.set()
         client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the prompt again")
         client.type(b"regs\r")
-        client.wait_for_line("A=1")
+        client.wait_for_prompt("A=1")
         self.assertEqual(self.file("part.txt"), BIG)
         drained.clear()
         client.type(b"dump\r")
@@ -130,7 +131,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                 history = os.path.join(home, ".local", "state", "cmdclient", "history")
                 server, client = self.start([expect(b"secret"), chunk(b"Ok")], env)
                 client.type(b"secret\r")
-                client.wait_for(lambda lines: lines.count("Ok>") == 1, "the reply")
+                client.wait_for_prompt("Ok> secret")
                 client.type(b"quit\r")
                 self.assertEqual(client.wait_exit(), 0, client.output)
                 self.assertEqual(os.path.exists(history), saved)
