@@ -85,8 +85,10 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_HIST, ::history, history_);
         ::el_set(editor_, EL_PROMPT, &LineEditor::prompt_of);
         ::el_set(editor_, EL_GETCFN, &LineEditor::read_character);
-        ::el_set(editor_, EL_ADDFN, "cmdclient-complete", "Complete a file name or a word",
-                 &LineEditor::complete_of);
+        // The wide form keeps these names as given; the narrow one copies them
+        // and never frees the copies.
+        ::el_wset(editor_, EL_ADDFN, L"cmdclient-complete", L"Complete a file name or a word",
+                  &LineEditor::complete_of);
         bind("^I", "cmdclient-complete");
         bind("^R", "em-inc-search-prev");
         bind("^W", "ed-delete-prev-word");
