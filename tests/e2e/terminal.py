@@ -74,10 +74,15 @@ class TerminalClient:
     def wait_for_line(self, text):
         self.wait_for(lambda lines: text in lines, repr(text))
 
+    def editing(self):
+        """True once the line editor has the terminal (no longer line by line)."""
+        return not termios.tcgetattr(self.master)[3] & termios.ICANON
+
     def wait_for_prompt(self, after=None):
-        """Waits until the editor shows an empty prompt (after the line `after`):
-        keys typed before it would be echoed by the terminal, not the editor."""
-        self.wait_for(lambda lines: self.cursor_line() == "Ok>" and
+        """Waits until the editor shows an empty prompt (after the line `after`)
+        and has taken the terminal: keys typed before that would be echoed by
+        the terminal itself, not the editor."""
+        self.wait_for(lambda lines: self.cursor_line() == "Ok>" and self.editing() and
                       (after is None or after in lines), "a prompt after %r" % after)
 
     def cursor_line(self):

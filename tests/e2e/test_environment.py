@@ -107,6 +107,8 @@ class HostileEnvironment(unittest.TestCase):
     def test_closed_standard_descriptors_never_reach_the_server(self):
         # Started with one of them closed, the connection would take its number.
         for closed, stdin in [(0, b""), (1, b"regs\n"), (2, b"regs > missing/x\n")]:
+            if closed == 2 and CLIENT_PREFIX:
+                continue  # a memory checker needs standard error for its own reports
             with self.subTest(closed=closed), FakeServer([expect(b"regs"), chunk(b"Ok")]) as server:
                 client = start(server, prepare=lambda: os.close(closed))
                 out, err = client.communicate(stdin, timeout=RUN_DEADLINE)

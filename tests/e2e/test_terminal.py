@@ -22,7 +22,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         self.addCleanup(server.stop)
         client = TerminalClient(server.port, self.cwd, env)
         self.addCleanup(client.close)
-        client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the first prompt")
+        client.wait_for_prompt()
         return server, client
 
     def test_editing_keys_and_history_reach_the_server_as_edited(self):
@@ -57,7 +57,8 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                                      expect(edited.rstrip()), chunk(b"Ok")])
         client.type(b"one\r")
         client.wait_for(lambda lines: client.cursor_line() == "no newline;Ok>" and
-                        client.screen.cursor.x == len("no newline;Ok> "), "the reply")
+                        client.screen.cursor.x == len("no newline;Ok> ") and
+                        client.editing(), "the reply")
         client.type(typed.rstrip() + b"\x01" + b"\x1b[C" * 4 + b"X")  # Ctrl-A, Right x4
         shown = ("no newline;Ok> " + edited.rstrip().decode())
         rows = [shown[:80], shown[80:]]
@@ -110,7 +111,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         # The file holds exactly what arrived before the interrupt.
         self.assertEqual(self.file("part.txt"), BIG)
         go_on.set()
-        client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the prompt again")
+        client.wait_for_prompt()
         client.type(b"regs\r")
         client.wait_for_prompt("A=1")
         self.assertEqual(self.file("part.txt"), BIG)
@@ -143,7 +144,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                 client.wait_for(lambda lines: client.cursor_line() == "Ok> secret",
                                 "the last run's command")
                 client.type(CTRL_C)
-                client.wait_for(lambda lines: client.cursor_line() == "Ok>", "a fresh prompt")
+                client.wait_for_prompt()
                 client.type(b"quit\r")
                 self.assertEqual(client.wait_exit(), 0, client.output)
 
