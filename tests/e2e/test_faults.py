@@ -109,6 +109,18 @@ class InputEnds(unittest.TestCase):
         self.assertEqual(output, transcript(b"half rest\nOk> Ok> "))
         self.assertEqual(server.received, b"slowtail")
 
+    def test_carriage_returns_and_ctrl_z_in_input(self):
+        # Input line, and what the server receives: only the CR of a CR LF is
+        # dropped. Windows reads piped input in text mode, where CR LF is
+        # already a newline (so a CR before it goes too) and Ctrl-Z ends input.
+        cases = [(b"ab\r\r\n", b"ab" if WINDOWS else b"ab\r"),
+                 (b"ab\x1acd\n", b"ab" if WINDOWS else b"ab\x1acd")]
+        for line, sent in cases:
+            with self.subTest(line=line):
+                result, server = session(self, [expect(sent), chunk(b"Ok")], line + b"quit\n")
+                self.assertEqual((result.stdout, result.returncode), (transcript(b"Ok> "), 0))
+                self.assertEqual(server.received, sent)
+
 
 if __name__ == "__main__":
     unittest.main()
