@@ -17,20 +17,24 @@ class LostConnection(unittest.TestCase):
     """A receive that fails ends the run with status 1; no later line is sent."""
 
     def test_server_closing_or_resetting_ends_the_run(self):
-        # Script, input, console text after the prompt, redirect file contents.
+        # On Windows the receive after an orderly close can meet the reset that
+        # the server's side sends when the command reaches its closed socket.
+        closed_early = [b"Exception!\n"] + ([RESET_LINE + b"Exception!\n"] if WINDOWS else [])
+        # Script, input, console texts allowed after the prompt, redirect file contents.
         cases = {
             "closed mid-reply": ([expect(b"regs"), chunk(b"partial"), close()], b"regs\nnext\n",
                                  b"partialException!\n", None),
             "closed mid-reply to a file": ([expect(b"regs"), chunk(b"partial"), close()],
                                            b"regs > r.txt\nnext\n", b"Exception!\n", b"partial"),
-            "closed before the command": ([close()], b"regs\nnext\n", b"Exception!\n", None),
+            "closed before the command": ([close()], b"regs\nnext\n", closed_early, None),
             "reset mid-reply": ([expect(b"regs"), chunk(b"partial"), reset()], b"regs\nnext\n",
                                 b"partial" + RESET_LINE + b"Exception!\n", None),
         }
         for name, (script, stdin, console, in_file) in cases.items():
             with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
                 result, server = session(self, script, stdin, cwd=cwd)
-                self.assertEqual(result.stdout, transcript(console))
+                consoles = console if isinstance(console, list) else [console]
+                self.assertIn(result.stdout, [transcript(shown) for shown in consoles])
                 self.assertEqual((result.returncode, result.stderr), (1, b""))
                 self.assertNotIn(b"next", server.received)
                 if in_file is not None:
