@@ -5,6 +5,7 @@ Every wait here is bounded, so a misbehaving client fails a test instead of
 hanging it."""
 
 import contextlib
+import errno
 import os
 import select
 import socket
@@ -37,6 +38,12 @@ def program_name():
     if WINDOWS:
         return b"Z:" + os.path.abspath(CLIENT).replace("/", "\\").encode()
     return CLIENT.encode()
+
+
+# The receive diagnostic after a reset names the platform's error number:
+# WSAECONNRESET from Windows Sockets, ECONNRESET from errno elsewhere.
+RESET_LINE = (b"status == -1  errno == %d in Socket::recv\n"
+              % (10054 if WINDOWS else errno.ECONNRESET))
 
 
 BANNER = text(b"Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
