@@ -90,6 +90,22 @@ class InTemporaryDirectory:
             return f.read()
 
 
+def check_loss_reported(test, result):
+    """A lost connection costs one line on standard error: after a receive
+    error (whose diagnostic is on standard output) 'lost' and the system's
+    reason, after the server's close 'closed by the server'."""
+    if b"Exception was caught:" in result.stdout:  # wine: the connect itself met the reset
+        test.assertRegex(result.stderr, rb"^cmdclient: cannot connect to .*\r?\n$")
+    elif b"errno == " in result.stdout:
+        reason = rb".+" if WINDOWS else rb"Connection reset by peer"
+        test.assertRegex(result.stderr,
+                         rb"^cmdclient: connection to localhost port \d+ lost: " + reason +
+                         rb"\r?\n$")
+    else:
+        test.assertRegex(result.stderr, rb"^cmdclient: connection to localhost port \d+ "
+                                        rb"closed by the server\r?\n$")
+
+
 def refused_port():
     """A bound socket that does not listen, and its port: connects are refused
     for as long as the socket is kept open."""

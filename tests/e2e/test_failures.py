@@ -10,8 +10,8 @@ import threading
 import time
 import unittest
 
-from harness import (BANNER, RESET_LINE, RUN_DEADLINE, WINDOWS, FakeServer, chunk, close, expect,
-                     live_client, reset, session, text, transcript, wait_for)
+from harness import (BANNER, RESET_LINE, RUN_DEADLINE, WINDOWS, FakeServer, check_loss_reported,
+                     chunk, close, expect, live_client, reset, session, text, transcript, wait_for)
 
 class LostConnection(unittest.TestCase):
     """A receive that fails ends the run with status 1; no later line is sent."""
@@ -35,7 +35,8 @@ class LostConnection(unittest.TestCase):
                 result, server = session(self, script, stdin, cwd=cwd)
                 consoles = console if isinstance(console, list) else [console]
                 self.assertIn(result.stdout, [transcript(shown) for shown in consoles])
-                self.assertEqual((result.returncode, result.stderr), (1, b""))
+                self.assertEqual(result.returncode, 1)
+                check_loss_reported(self, result)
                 self.assertNotIn(b"next", server.received)
                 if in_file is not None:
                     with open(os.path.join(cwd, "r.txt"), "rb") as f:
