@@ -5,6 +5,7 @@ file-size limits."""
 import fcntl
 import os
 import resource
+import signal
 import tempfile
 import subprocess
 import termios
@@ -74,6 +75,32 @@ class OutputReachesItsReader(unittest.TestCase):
                         go_on.set()
                         client.communicate(timeout=RUN_DEADLINE)
                     self.assertEqual(client.returncode, 0)
+
+
+class StopSignals(unittest.TestCase):
+
+    @unittest.skipIf(CLIENT_PREFIX, "a memory checker reports a death by signal its own way")
+    def test_a_stop_signal_ends_the_run_by_itself_after_writing_out(self):
+        # In a script Ctrl-C is a stop signal too. What arrived of the reply
+        # stays in the file; the parent sees the signal, as a shell shows 143...
+        for stop in (signal.SIGTERM, signal.SIGHUP, signal.SIGINT):
+            with self.subTest(stop.name), tempfile.TemporaryDirectory() as cwd:
+                drained, go_on = threading.Event(), threading.Event()
+                script = [expect(b"dump"), chunk(b"first part;"), notify(drained),
+                          wait_for(go_on)]
+                with FakeServer(script) as server:
+                    client = start(server, cwd=cwd)
+                    try:
+                        client.stdin.write(b"dump > f.txt\n")
+                        client.stdin.flush()
+                        self.assertTrue(drained.wait(RUN_DEADLINE))
+                        client.send_signal(stop)
+                        out, err = client.communicate(timeout=RUN_DEADLINE)
+                    finally:
+                        go_on.set()
+                with open(os.path.join(cwd, "f.txt"), "rb") as f:
+                    self.assertEqual(f.read(), b"first part;")
+                self.assertEqual((client.returncode, out, err), (-stop, BANNER + b"Ok> ", b""))
 
 
 class HostileEnvironment(unittest.TestCase):

@@ -102,6 +102,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         # 64 KiB arrive; Ctrl-C; then 10 MB more, to be read but not shown.
         script = [expect(b"dump"), chunk(BIG), notify(drained), wait_for(go_on),
                   send(BIG * 160 + b"Ok"), expect(b"regs"), chunk(b"A=1\nOk"),
+                  expect(b"flood"), send(BIG * 160 + b"THE END\nOk"),
                   expect(b"dump"), chunk(b"first;"), notify(drained)]
         server, client = self.start(script)
         client.type(b"dump > part.txt\r")
@@ -115,13 +116,20 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.type(b"regs\r")
         client.wait_for_prompt("A=1")
         self.assertEqual(self.file("part.txt"), BIG)
+        # While the reply streams in without a pause (the terminal holds it
+        # back as fast as we read), Ctrl-C stops it all the same.
+        client.type(b"flood\r")
+        client.wait_for(lambda lines: "0123456789abcdef" in lines[-1], "the flood")
+        client.type(CTRL_C)
+        client.wait_for_prompt()
+        self.assertFalse(any("THE END" in line for line in client.lines()))
         drained.clear()
         client.type(b"dump\r")
         self.assertTrue(drained.wait(RUN_DEADLINE))
         client.wait_for(lambda lines: client.cursor_line() == "first;", "the first chunk")
         client.type(CTRL_C)
-        client.wait_for(lambda lines: sum("discarding" in line for line in lines) == 2,
-                        "a second notice")
+        client.wait_for(lambda lines: client.output.count(b"discarding") == 3,
+                        "a third notice")
         client.type(CTRL_C)
         self.assertEqual(client.wait_exit(), -signal.SIGINT)  # a shell shows 130
 
