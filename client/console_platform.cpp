@@ -168,6 +168,11 @@ int pending_signal() noexcept {
 int take_signal() noexcept {
     const int signal = recorded_signal;
     recorded_signal = 0;
+#ifdef _WIN32
+    if (signal != 0) {
+        install_signal_handlers(); // Windows resets a handler once it has run
+    }
+#endif
     return signal;
 }
 
