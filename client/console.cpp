@@ -17,13 +17,6 @@ Console::Console(int out_fd, std::ostream& err, ConsoleMode mode)
 Console::Console(std::ostream& out, std::ostream& err, ConsoleMode mode)
     : out_(out.rdbuf()), err_(err), mode_(mode) {}
 
-void Console::show(std::string_view text) {
-    put(out_, text);
-    if (mode_.editor_prompt) {
-        track_tail(text);
-    }
-}
-
 void Console::track_tail(std::string_view text) {
     const auto newline = text.rfind('\n');
     if (newline != std::string_view::npos) {

@@ -31,8 +31,20 @@ class Console {
     const ConsoleMode& mode() const noexcept { return mode_; }
     std::ostream& out() noexcept { return out_; }
 
-    // Shows reply text or the client's own words on standard output.
-    void show(std::string_view text);
+    // Shows reply text or the client's own words on standard output. Runs
+    // once per chunk of a reply: the common case is a copy into the buffer.
+    void show(std::string_view text) {
+        if (own_buffer_ != nullptr) {
+            if (!own_buffer_->append(text.data(), text.size())) {
+                out_.setstate(std::ios::badbit);
+            }
+        } else {
+            out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+        }
+        if (mode_.editor_prompt) {
+            track_tail(text);
+        }
+    }
 
     // Leaves the prompt "Ok> " for the next line. When the line editor draws
     // prompts, it is only noted here and the editor draws it when it reads.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 #include <streambuf>
 
@@ -14,6 +15,18 @@ namespace cmdclient {
 class DescriptorBuffer final : public std::streambuf {
   public:
     explicit DescriptorBuffer(int fd);
+
+    // Appends `size` bytes: a copy while they fit, else the stream's own way
+    // (writing the buffer out). False if a write failed.
+    bool append(const char* text, std::size_t size) {
+        if (size <= static_cast<std::size_t>(epptr() - pptr())) {
+            std::memcpy(pptr(), text, size);
+            pbump(static_cast<int>(size));
+            return true;
+        }
+        return xsputn(text, static_cast<std::streamsize>(size)) ==
+               static_cast<std::streamsize>(size);
+    }
 
   protected:
     std::streamsize xsputn(const char* text, std::streamsize size) override;
