@@ -68,6 +68,7 @@ ReplyEnd Session::exchange(const std::string& command, const std::string& target
     // the line editor draws it as part of the prompt.
     strip_marker_ = !to_console_ || console_.mode().editor_prompt;
     discarding_ = false;
+    reply_started_ = false;
 
     const ReplyEnd end = relay_reply(
         [this](std::string& chunk) { connection_->read(chunk, *this); }, chunk_, *this);
@@ -124,6 +125,14 @@ void Session::after_chunk() {
 
 void Session::before_waiting() {
     write_out();
+}
+
+bool Session::worth_looking_first() {
+    // The first receive of a reply follows the command at once: its answer is
+    // seldom there yet, so looking first would mostly cost a call.
+    const bool started = reply_started_;
+    reply_started_ = true;
+    return started;
 }
 
 void Session::interrupted() {

@@ -55,6 +55,7 @@ class Session final : private net::ReceiveWaiter {
   private:
     void before_waiting() override;
     void interrupted() override;
+    bool worth_looking_first() override;
     void use_large_file_buffer();
     bool open_redirect(const std::string& target);
     void close_redirect(const std::string& target);
@@ -72,6 +73,7 @@ class Session final : private net::ReceiveWaiter {
     bool file_open_ = false;
     bool strip_marker_ = false;
     bool discarding_ = false;
+    bool reply_started_ = false;
     int file_error_ = 0;
 };
 

@@ -89,8 +89,13 @@ int Socket::recv(std::string& text) {
 
 int Socket::recv(std::string& text, ReceiveWaiter& waiter) {
     text.resize(MAX_RECEIVE);
-    long received = receive_without_waiting(handle, &text[0], MAX_RECEIVE);
-    if (received < 0 && (would_block() || interrupted_by_signal())) {
+    long received = -1;
+    bool wait = !waiter.worth_looking_first();
+    if (!wait) {
+        received = receive_without_waiting(handle, &text[0], MAX_RECEIVE);
+        wait = received < 0 && (would_block() || interrupted_by_signal());
+    }
+    if (wait) {
         waiter.before_waiting();
         for (;;) {
             received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));

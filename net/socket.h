@@ -18,6 +18,9 @@ class ReceiveWaiter {
     virtual void before_waiting() = 0;
     // A signal cut the wait short; the receive goes on waiting afterwards.
     virtual void interrupted() = 0;
+    // False when data is unlikely to be there yet (right after a command was
+    // sent): the receive then waits at once instead of looking first.
+    virtual bool worth_looking_first() { return true; }
 
   protected:
     ~ReceiveWaiter() = default;
