@@ -39,8 +39,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.type(b"me" + TAB)                     # a word of an earlier line
         client.wait_for(lambda lines: client.cursor_line() == "Ok> mem", "completion")
         client.type(b"\x7f\r")
-        client.wait_for(lambda lines: lines.count("Ok> mem") == 1 and
-                        client.cursor_line() == "Ok>", "the reply to mem")
+        client.wait_for_prompt("Ok> mem")
         client.type(b"quit\r")
         self.assertEqual(client.wait_exit(), 0)
         self.assertEqual(server.received, b"regsregsmem 1 8mem")
@@ -77,7 +76,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
             pass
         server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
         client.type(b"regs > " + self.cwd.encode() + b"/du" + TAB + b"reg" + TAB + b"\r")
-        client.wait_for(lambda lines: client.cursor_line() == "Ok>" and
+        client.wait_for(lambda lines: client.cursor_line() == "Ok>" and client.editing() and
                         any("registers.txt" in line for line in lines), "the reply")
         client.type(CTRL_D)
         self.assertEqual(client.wait_exit(), 0)
@@ -88,8 +87,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.type(b"half typed")
         client.wait_for(lambda lines: client.cursor_line() == "Ok> half typed", "the echo")
         client.type(CTRL_C)
-        client.wait_for(lambda lines: client.cursor_line() == "Ok>" and
-                        "Ok> half typed" in lines, "a fresh prompt")
+        client.wait_for_prompt("Ok> half typed")
         client.type(b"regs\r")
         client.wait_for_prompt("A=1")
         client.type(b"quit\r")
