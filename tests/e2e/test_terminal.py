@@ -74,10 +74,15 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         os.mkdir(os.path.join(self.cwd, "dumps"))
         with open(os.path.join(self.cwd, "dumps", "registers.txt"), "w"):
             pass
-        server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
+        server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk"),
+                                     expect(b"regs"), chunk(b"A=1\nOk")])
         client.type(b"regs > " + self.cwd.encode() + b"/du" + TAB + b"reg" + TAB + b"\r")
         client.wait_for(lambda lines: client.cursor_line() == "Ok>" and client.editing() and
                         any("registers.txt" in line for line in lines), "the reply")
+        # A redirect that fails is reported before the prompt that follows it.
+        client.type(b"regs > missing/x\r")
+        client.wait_for_prompt("cmdclient: cannot open reply file 'missing/x': "
+                               "No such file or directory")
         client.type(CTRL_D)
         self.assertEqual(client.wait_exit(), 0)
         self.assertEqual(self.file("dumps/registers.txt"), b"A=1\n")
