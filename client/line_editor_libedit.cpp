@@ -219,6 +219,12 @@ class LineEditor final : public LineSource {
     static int read_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
         for (;;) {
+            if (platform::pending_signal() != 0) {
+                // Arrived before this wait began: act on it as on one that cuts it short.
+                self.interrupted_ = true;
+                *character = L'\n';
+                return 1;
+            }
             char byte = 0;
             const long count = platform::read_some(platform::standard_input, &byte, 1);
             if (count == 0) {

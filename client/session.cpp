@@ -125,6 +125,10 @@ void Session::after_chunk() {
 
 void Session::before_waiting() {
     write_out();
+    // A signal that came since the last check would otherwise wait with us.
+    if (platform::pending_signal() != 0) {
+        act_on_signal(false);
+    }
 }
 
 bool Session::worth_looking_first() {

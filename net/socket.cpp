@@ -95,13 +95,13 @@ int Socket::recv(std::string& text, ReceiveWaiter& waiter) {
         received = receive_without_waiting(handle, &text[0], MAX_RECEIVE);
         wait = received < 0 && (would_block() || interrupted_by_signal());
     }
-    if (wait) {
+    while (wait) {
+        // Told before every wait, also after an interrupted one, so that a
+        // signal handled meanwhile is never left to wait with us.
         waiter.before_waiting();
-        for (;;) {
-            received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
-            if (received >= 0 || !interrupted_by_signal()) {
-                break;
-            }
+        received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
+        wait = received < 0 && interrupted_by_signal();
+        if (wait) {
             waiter.interrupted();
         }
     }

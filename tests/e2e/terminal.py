@@ -85,6 +85,20 @@ class TerminalClient:
         self.wait_for(lambda lines: self.cursor_line() == "Ok>" and self.editing() and
                       (after is None or after in lines), "a prompt after %r" % after)
 
+    def wait_until_blocked_in(self, syscall):
+        """Waits until the client blocks in the system call numbered `syscall`
+        (Linux, /proc), so that a key typed next lands in that wait."""
+        end = time.monotonic() + RUN_DEADLINE
+        while time.monotonic() < end:
+            try:
+                with open("/proc/%d/syscall" % self.process.pid) as status:
+                    if status.read().split()[0] == str(syscall):
+                        return
+            except (OSError, IndexError):
+                return
+            time.sleep(0.005)
+        raise AssertionError("the client never waited in system call %d" % syscall)
+
     def cursor_line(self):
         return self.lines()[self.screen.cursor.y]
 

@@ -12,6 +12,7 @@ from harness import (RUN_DEADLINE, FakeServer, InTemporaryDirectory, chunk, expe
                      wait_for)
 from terminal import CTRL_C, CTRL_D, LEFT, TAB, UP, TerminalClient
 
+READ, RECVFROM = 0, 45  # x86-64: where the client waits for keys, for the server
 BIG = b"0123456789abcdef" * 4096  # 64 KiB of a reply without an 'O'
 
 
@@ -91,6 +92,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
         client.type(b"half typed")
         client.wait_for(lambda lines: client.cursor_line() == "Ok> half typed", "the echo")
+        client.wait_until_blocked_in(READ)
         client.type(CTRL_C)
         client.wait_for_prompt("Ok> half typed")
         client.type(b"regs\r")
@@ -110,6 +112,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         server, client = self.start(script)
         client.type(b"dump > part.txt\r")
         self.assertTrue(drained.wait(RUN_DEADLINE))
+        client.wait_until_blocked_in(RECVFROM)
         client.type(CTRL_C)
         client.wait_for(lambda lines: any("discarding" in line for line in lines), "notice")
         # The file holds exactly what arrived before the interrupt.
@@ -130,9 +133,11 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.type(b"dump\r")
         self.assertTrue(drained.wait(RUN_DEADLINE))
         client.wait_for(lambda lines: client.cursor_line() == "first;", "the first chunk")
+        client.wait_until_blocked_in(RECVFROM)
         client.type(CTRL_C)
         client.wait_for(lambda lines: client.output.count(b"discarding") == 3,
                         "a third notice")
+        client.wait_until_blocked_in(RECVFROM)
         client.type(CTRL_C)
         self.assertEqual(client.wait_exit(), -signal.SIGINT)  # a shell shows 130
 
@@ -154,6 +159,7 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                 client.type(UP + UP)
                 client.wait_for(lambda lines: client.cursor_line() == "Ok> secret",
                                 "the last run's command")
+                client.wait_until_blocked_in(READ)
                 client.type(CTRL_C)
                 client.wait_for_prompt()
                 client.type(b"quit\r")
