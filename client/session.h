@@ -28,7 +28,6 @@ class Session final : private net::ReceiveWaiter {
         connection_ = std::move(connection);
         peer_ = std::move(peer);
     }
-    Connection* connection() noexcept { return connection_.get(); }
 
     // One command's round trip: sends `command` once (a failed send is not
     // retried, and the reply is still awaited), then relays the reply to the
