@@ -9,6 +9,7 @@
 #include "client/texts.h"
 #include "net/address.h"
 #include "net/platform.h"
+#include "net/wait.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -44,20 +45,6 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
-// The socket layer prints its receive diagnostic on std::cout: through the
-// console's buffer, it stays in program order with everything else.
-class CoutThroughConsole {
-  public:
-    explicit CoutThroughConsole(Console& console)
-        : saved_(std::cout.rdbuf(console.out().rdbuf())) {}
-    ~CoutThroughConsole() { std::cout.rdbuf(saved_); }
-    CoutThroughConsole(const CoutThroughConsole&) = delete;
-    CoutThroughConsole& operator=(const CoutThroughConsole&) = delete;
-
-  private:
-    std::streambuf* saved_;
-};
-
 int run_session(Session& session, int argc, char* argv[]) {
     Console& console = session.console();
     // An empty argument vector is possible when another program starts us.
@@ -91,10 +78,16 @@ int run_session(Session& session, int argc, char* argv[]) {
 
     const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
     const std::string peer = host + " port " + std::to_string(*port);
+    // From here a stop signal is heard by every wait, the connect's included.
+    platform::install_signal_handlers();
     int failure_error = 0;
     try {
-        session.attach(std::make_unique<SocketConnection>(host, *port, failure_error), peer);
+        session.attach(std::make_unique<SocketConnection>(host, *port, net::Deadline{}, failure_error),
+                       peer);
     } catch (const net::SocketException& failure) {
+        if (net::pending_stop_signal() != 0) {
+            session.policy().end_run(net::take_stop_signal());
+        }
         console.show(std::string(texts::connect_failed) + failure.message() + "\n");
         if (net::parse_dotted_quad(host.c_str(), nullptr) != 1) {
             console.report("'" + host + "' " + texts::names_not_looked_up);
@@ -105,7 +98,6 @@ int run_session(Session& session, int argc, char* argv[]) {
         console.finish();
         return exit_failure;
     }
-    platform::install_signal_handlers();
 
     std::unique_ptr<LineSource> lines;
     if (console.mode().editor_prompt) {
@@ -116,8 +108,18 @@ int run_session(Session& session, int argc, char* argv[]) {
     }
     const LoopEnd end = command_loop(session, *lines);
     console.finish();
-    return end == LoopEnd::connection_lost || end == LoopEnd::input_failed ? exit_failure
-                                                                            : exit_ok;
+    switch (end) {
+    case LoopEnd::quit:
+    case LoopEnd::input_ended:
+    case LoopEnd::terminated:
+        return exit_ok;
+    case LoopEnd::connection_lost:
+    case LoopEnd::timed_out:
+    case LoopEnd::input_failed:
+    case LoopEnd::output_failed:
+        break;
+    }
+    return exit_failure;
 }
 
 } // namespace
@@ -130,8 +132,9 @@ int run(int argc, char* argv[]) {
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
     mode.interactive = platform::is_terminal(platform::standard_input);
     mode.editor_prompt = mode.interactive && mode.shows_each_chunk && line_editor_available();
-    Session session(platform::standard_output, std::cerr, mode);
-    const CoutThroughConsole cout_through_console(session.console());
+    StopPolicy policy(mode.interactive);
+    Session session(policy, platform::standard_output, std::cerr, mode);
+    policy.before_ending([&session] { session.write_out_before_ending(); });
 
     int status = exit_failure;
     try {
@@ -143,7 +146,8 @@ int run(int argc, char* argv[]) {
     }
     // Output that never arrived (a full disk behind standard output, say) must
     // not pass for a clean run in a script.
-    return session.console().flush() ? status : exit_failure;
+    session.console().flush();
+    return session.console().report_output_failure() ? exit_failure : status;
 }
 
 } // namespace cmdclient

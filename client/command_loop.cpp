@@ -1,6 +1,7 @@
 #include "client/command_loop.h"
 
 #include "client/console_platform.h"
+#include "client/exchange.h"
 #include "client/texts.h"
 
 #include <string>
@@ -14,20 +15,20 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
     std::string target;
     console.prompt();
     for (;;) {
-        // A stop signal that came between two waits is acted on here.
-        if (session.act_on_signal(true)) {
-            console.show("\n");
-            console.prompt();
+        // Everything shown so far must be visible while we wait for the user;
+        // once standard output fails, nothing more is sent.
+        if (!console.flush() && console.report_output_failure()) {
+            return LoopEnd::output_failed;
         }
-        // Everything shown so far must be visible while we wait for the user.
-        console.flush();
         switch (lines.read(line)) {
         case LineRead::line:
             break;
         case LineRead::end:
             return LoopEnd::input_ended;
         case LineRead::interrupted:
-            if (session.act_on_signal(true)) {
+            // Only a cancel comes back: any other stop signal ends the run here.
+            if (session.policy().act_on_recorded() == Waited::cancelled) {
+                session.policy().take_cancel();
                 // Like a shell: the typed line is dropped and a fresh prompt
                 // starts on the next line (the editor has moved there itself).
                 if (!console.mode().editor_prompt) {
@@ -53,8 +54,17 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         }
         lines.remember(line);
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
-        if (session.exchange(command, target) == ReplyEnd::connection_lost) {
+        switch (exchange(session, command, target)) {
+        case ExchangeEnd::reply_ended:
+        case ExchangeEnd::syntax_error:
+            break;
+        case ExchangeEnd::connection_lost:
             return LoopEnd::connection_lost;
+        case ExchangeEnd::timed_out:
+            return LoopEnd::timed_out;
+        case ExchangeEnd::output_failed:
+            console.report_output_failure();
+            return LoopEnd::output_failed;
         }
         if (command == texts::terminate_command) {
             return LoopEnd::terminated;

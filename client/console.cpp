@@ -1,7 +1,10 @@
 #include "client/console.h"
 
+#include "client/console_platform.h"
 #include "client/reply_relay.h"
 #include "client/texts.h"
+
+#include <cerrno>
 
 namespace cmdclient {
 
@@ -11,8 +14,17 @@ namespace {
 constexpr std::size_t longest_redrawn_tail = 160;
 } // namespace
 
-Console::Console(int out_fd, std::ostream& err, ConsoleMode mode)
-    : own_buffer_(new DescriptorBuffer(out_fd)), out_(own_buffer_.get()), err_(err), mode_(mode) {}
+namespace {
+// Large enough that a reply reaches the descriptor in few writes, small enough
+// to keep the client's memory flat and low.
+constexpr std::size_t console_buffer_size = std::size_t{64} << 10;
+} // namespace
+
+Console::Console(int out_fd, std::ostream& err, ConsoleMode mode, StopPolicy& policy)
+    : own_buffer_(new DescriptorBuffer(console_buffer_size, policy)), out_(own_buffer_.get()),
+      err_(err), mode_(mode) {
+    own_buffer_->attach(out_fd);
+}
 
 Console::Console(std::ostream& out, std::ostream& err, ConsoleMode mode)
     : out_(out.rdbuf()), err_(err), mode_(mode) {}
@@ -60,6 +72,30 @@ const std::string& Console::line_tail(bool& known) const noexcept {
 bool Console::flush() {
     out_.flush();
     return out_.good();
+}
+
+int Console::output_error() const noexcept {
+    if (own_buffer_ != nullptr && own_buffer_->error() != 0) {
+        return own_buffer_->error();
+    }
+    return out_.good() ? 0 : EIO;
+}
+
+bool Console::report_output_failure() {
+    const int error = output_error();
+    if (error != 0 && !output_failure_reported_) {
+        output_failure_reported_ = true;
+        report(std::string(texts::cannot_write_output) + ": " + platform::error_text(error));
+    }
+    return error != 0;
+}
+
+void Console::write_out_before_ending(std::chrono::milliseconds limit) {
+    if (own_buffer_ != nullptr) {
+        own_buffer_->write_out_before_ending(limit);
+    } else {
+        out_.flush();
+    }
 }
 
 void Console::report(std::string_view message) {

@@ -5,6 +5,7 @@
 
 #include "client/descriptor_buffer.h"
 
+#include <chrono>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -20,10 +21,13 @@ struct ConsoleMode {
 
 class Console {
   public:
-    // On standard output through a large buffer of the console's own.
-    Console(int out_fd, std::ostream& err, ConsoleMode mode);
-    // On any streams (tests).
+    // On standard output through a large buffer of the console's own, which
+    // waits through `policy`.
+    Console(int out_fd, std::ostream& err, ConsoleMode mode, StopPolicy& policy);
+    // On any streams (tests); nothing there waits.
     Console(std::ostream& out, std::ostream& err, ConsoleMode mode);
+    Console(std::ostream& out, std::ostream& err, ConsoleMode mode, StopPolicy&)
+        : Console(out, err, mode) {}
 
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -64,6 +68,13 @@ class Console {
 
     // Writes out everything held for standard output. False if it cannot be.
     bool flush();
+    // The system's error number once standard output has failed, else 0.
+    int output_error() const noexcept;
+    // Reports that standard output failed, once: a script must not take the
+    // run for a clean one. True when it has failed.
+    bool report_output_failure();
+    // Writes out what it holds as the run ends by a signal, waiting at most `limit`.
+    void write_out_before_ending(std::chrono::milliseconds limit);
 
     // One line on standard error, "cmdclient: " first, after standard output
     // has been written out so that the two appear in the order they happened.
@@ -82,6 +93,7 @@ class Console {
     bool prompt_pending_ = false;
     std::string tail_;
     bool tail_known_ = true;
+    bool output_failure_reported_ = false;
 };
 
 } // namespace cmdclient

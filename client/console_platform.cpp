@@ -1,5 +1,7 @@
 #include "client/console_platform.h"
 
+#include "net/wait.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -8,26 +10,19 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
-#include <poll.h>
+#include <limits.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace cmdclient::platform {
-
-namespace {
-// The signal handler's one way to talk to the client: by necessity a global.
-volatile std::sig_atomic_t recorded_signal = 0;
-
-extern "C" void record_signal(int signal) {
-    recorded_signal = signal;
-}
-} // namespace
-
-const int interrupt_signal = SIGINT;
 
 long write_some(int fd, const char* data, std::size_t size) noexcept {
 #ifdef _WIN32
@@ -69,17 +64,23 @@ const char* environment(const char* name) noexcept {
 bool is_terminal(int fd) noexcept {
     return ::_isatty(fd) != 0;
 }
-bool wait_until_writable(int) noexcept {
-    return true;
+OutputKind output_kind(int) noexcept {
+    return OutputKind::never_waits; // Windows' console and file writes block by themselves
 }
-bool wait_until_readable(int) noexcept {
-    return true;
+long write_without_waiting(int fd, OutputKind, const char* data, std::size_t size,
+                           bool) noexcept {
+    return write_some(fd, data, size);
+}
+int open_reply_file(const char* name) noexcept {
+    return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
+}
+int close_descriptor(int fd) noexcept {
+    return ::_close(fd);
 }
 void open_missing_standard_descriptors() noexcept {}
 
 void install_signal_handlers() noexcept {
-    std::signal(SIGINT, record_signal);
-    std::signal(SIGTERM, record_signal);
+    net::catch_stop_signals();
 }
 bool make_private_folders(const char* path) noexcept {
     std::string partial;
@@ -99,18 +100,75 @@ bool is_terminal(int fd) noexcept {
     return ::isatty(fd) != 0;
 }
 
+OutputKind output_kind(int fd) noexcept {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        return OutputKind::other;
+    }
+    if (S_ISREG(status.st_mode) || S_ISBLK(status.st_mode) ||
+        (S_ISCHR(status.st_mode) && ::isatty(fd) == 0)) {
+        return OutputKind::never_waits; // a file, /dev/null, /dev/full
+    }
+    if (S_ISFIFO(status.st_mode)) {
+        return OutputKind::pipe;
+    }
+    return S_ISSOCK(status.st_mode) ? OutputKind::socket : OutputKind::other;
+}
+
 namespace {
-bool wait_for(int fd, short events) noexcept {
-    pollfd descriptor{fd, events, 0};
-    return ::poll(&descriptor, 1, -1) >= 0;
+// What a pipe takes without blocking: its capacity less what it holds, less
+// two pages for a partly read first page and a partly filled last one (the
+// kernel stores a pipe's bytes page by page).
+std::size_t pipe_room(int fd) noexcept {
+    const long page = ::sysconf(_SC_PAGESIZE) > 0 ? ::sysconf(_SC_PAGESIZE) : 4096;
+    long capacity = 16 * page;
+#ifdef F_GETPIPE_SZ
+    const int size = ::fcntl(fd, F_GETPIPE_SZ);
+    if (size > 0) {
+        capacity = size;
+    }
+#endif
+    int queued = 0;
+    if (::ioctl(fd, FIONREAD, &queued) != 0) {
+        return 0;
+    }
+    const long used = (queued + page - 1) / page * page + 2 * page;
+    return capacity > used ? static_cast<std::size_t>(capacity - used) : 0;
 }
 } // namespace
 
-bool wait_until_writable(int fd) noexcept {
-    return wait_for(fd, POLLOUT);
+long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,
+                           bool writable) noexcept {
+    switch (kind) {
+    case OutputKind::never_waits:
+        return write_some(fd, data, size);
+    case OutputKind::socket:
+        return static_cast<long>(::send(fd, data, size, MSG_DONTWAIT));
+    case OutputKind::pipe: {
+        // A pipe that polls writable has a free page: PIPE_BUF bytes always fit.
+        std::size_t room = pipe_room(fd);
+        if (writable && room < PIPE_BUF) {
+            room = PIPE_BUF;
+        }
+        if (room == 0) {
+            errno = EAGAIN;
+            return -1;
+        }
+        return write_some(fd, data, size < room ? size : room);
+    }
+    case OutputKind::other:
+        break;
+    }
+    return net::with_stop_signals_let_through([&] { return write_some(fd, data, size); });
 }
-bool wait_until_readable(int fd) noexcept {
-    return wait_for(fd, POLLIN);
+
+int open_reply_file(const char* name) noexcept {
+    return net::with_stop_signals_let_through(
+        [&] { return ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
+}
+
+int close_descriptor(int fd) noexcept {
+    return ::close(fd);
 }
 
 void open_missing_standard_descriptors() noexcept {
@@ -126,13 +184,7 @@ void open_missing_standard_descriptors() noexcept {
 }
 
 void install_signal_handlers() noexcept {
-    struct sigaction action {};
-    action.sa_handler = record_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no restart: a blocked receive or read returns to be told
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        ::sigaction(signal, &action, nullptr);
-    }
+    net::catch_stop_signals();
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
@@ -160,26 +212,5 @@ bool make_private_file(const char* path) noexcept {
     return narrowed;
 }
 #endif
-
-int pending_signal() noexcept {
-    return recorded_signal;
-}
-
-int take_signal() noexcept {
-    const int signal = recorded_signal;
-    recorded_signal = 0;
-#ifdef _WIN32
-    if (signal != 0) {
-        install_signal_handlers(); // Windows resets a handler once it has run
-    }
-#endif
-    return signal;
-}
-
-void end_by_signal(int signal) noexcept {
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-    std::_Exit(128 + signal); // only if the default action did not end us
-}
 
 } // namespace cmdclient::platform

@@ -20,10 +20,25 @@ int last_error() noexcept;
 bool interrupted(int error) noexcept; // a signal cut the call short
 bool would_block(int error) noexcept; // the descriptor is non-blocking and not ready
 
-// Waits until the descriptor can be written or read. False when the wait was
-// interrupted by a signal or failed (error in last_error()).
-bool wait_until_writable(int fd) noexcept;
-bool wait_until_readable(int fd) noexcept;
+// How a write to a descriptor is kept from blocking where the client could not
+// hear a stop signal: the file kinds that never wait are written at once, a
+// pipe no more than it has room for, a socket without waiting, and anything
+// else (a terminal) with the stop signals let through.
+enum class OutputKind { never_waits, pipe, socket, other };
+OutputKind output_kind(int fd) noexcept;
+
+// One write that does not block (as far as `kind` allows): the count written,
+// or -1 with the error in last_error(). would_block() then means: wait until
+// writable and call again with `writable` true.
+long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,
+                           bool writable) noexcept;
+
+// Opens a reply file for writing, replacing its contents (in text mode where
+// the platform has one): the descriptor, or -1 with the error in last_error().
+// Opening a FIFO waits for its reader; a stop signal cuts that short.
+int open_reply_file(const char* name) noexcept;
+// Closes a descriptor: 0, or -1 with the error in last_error().
+int close_descriptor(int fd) noexcept;
 
 // The system's text for an error number.
 const char* error_text(int error) noexcept;
@@ -33,21 +48,9 @@ const char* error_text(int error) noexcept;
 // client's own output never reaches the server). Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
 
-// Signals that ask the run to stop (interrupt, terminate, hang-up) are recorded
-// and acted on by the client at its next safe point, with interrupted calls
-// returning early. A file-size limit makes writes fail instead of killing.
+// Stop signals are recorded for the client's waits to hear (net/wait.h), and a
+// file-size limit makes writes fail instead of killing.
 void install_signal_handlers() noexcept;
-
-// The recorded stop signal, or 0; take_signal() also clears it.
-int pending_signal() noexcept;
-int take_signal() noexcept;
-
-// Ends the process by `signal` with its default action, as if it had never
-// been caught, so the parent sees the usual status (130, 143, 129 in shells).
-[[noreturn]] void end_by_signal(int signal) noexcept;
-
-// Signal numbers the client tells apart.
-extern const int interrupt_signal;
 
 // Where per-user state lives: $XDG_STATE_HOME, else ~/.local/state. Empty when
 // neither can be found.

@@ -3,6 +3,7 @@
 
 #include "client/console_platform.h"
 #include "client/texts.h"
+#include "net/wait.h"
 
 #include <histedit.h>
 
@@ -214,13 +215,17 @@ class LineEditor final : public LineSource {
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
 
-    // Reads one character for the editor. A signal ends the line being read
-    // (the client then acts on it); a non-blocking terminal is waited on.
+    // Reads one character for the editor, waiting through the one wait. A stop
+    // signal ends the line being read as Enter would, so the editor restores
+    // the terminal and leaves the line on screen; the caller drops it and acts
+    // on the signal.
     static int read_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
         for (;;) {
-            if (platform::pending_signal() != 0) {
-                // Arrived before this wait began: act on it as on one that cuts it short.
+            const net::WaitResult waited = net::wait_for(
+                net::waitable_descriptor(platform::standard_input), net::Direction::readable, {});
+            if (waited == net::WaitResult::stop_signal) {
+                self.decoding_ = std::mbstate_t{};
                 self.interrupted_ = true;
                 *character = L'\n';
                 return 1;
@@ -232,18 +237,10 @@ class LineEditor final : public LineSource {
             }
             if (count < 0) {
                 const int error = platform::last_error();
-                if (platform::would_block(error)) {
-                    platform::wait_until_readable(platform::standard_input);
+                if (platform::would_block(error) || platform::interrupted(error)) {
                     continue;
                 }
                 self.decoding_ = std::mbstate_t{};
-                if (platform::interrupted(error)) {
-                    // End the line as Enter would, so the editor leaves it on
-                    // screen and moves on; the caller drops it and acts on the signal.
-                    self.interrupted_ = true;
-                    *character = L'\n';
-                    return 1;
-                }
                 self.read_error_ = error;
                 return -1;
             }

@@ -2,6 +2,7 @@
 
 #include "client/console_platform.h"
 #include "client/texts.h"
+#include "net/wait.h"
 
 #include <cstring>
 
@@ -18,23 +19,35 @@ LineRead StreamLineSource::read(std::string& line) {
 DescriptorLineSource::DescriptorLineSource(int fd) : fd_(fd), buffer_(new char[input_block]) {}
 
 LineRead DescriptorLineSource::read(std::string& line) {
-    line.clear();
     for (;;) {
         const char* start = buffer_.get() + start_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', end_ - start_));
         if (newline != nullptr) {
-            line.append(start, newline);
+            line.assign(partial_).append(start, newline);
+            partial_.clear();
             start_ += static_cast<std::size_t>(newline - start) + 1;
             if (!line.empty() && line.back() == '\r') {
                 line.pop_back();
             }
             return LineRead::line;
         }
-        line.append(start, end_ - start_);
+        partial_.append(start, end_ - start_);
         start_ = end_ = 0;
         if (ended_) {
             // A last line without a newline keeps a final CR: it is the user's own.
+            line.swap(partial_);
+            partial_.clear();
             return line.empty() ? LineRead::end : LineRead::line;
+        }
+        switch (net::wait_for(net::waitable_descriptor(fd_), net::Direction::readable, {})) {
+        case net::WaitResult::ready:
+        case net::WaitResult::timed_out:
+            break;
+        case net::WaitResult::stop_signal:
+            return LineRead::interrupted; // what was read of the line stays
+        case net::WaitResult::failed:
+            error_ = platform::last_error();
+            return LineRead::failed;
         }
         const long count = platform::read_some(fd_, buffer_.get(), input_block);
         if (count > 0) {
@@ -46,16 +59,8 @@ LineRead DescriptorLineSource::read(std::string& line) {
             continue;
         }
         const int error = platform::last_error();
-        if (platform::interrupted(error)) {
-            return LineRead::interrupted; // a terminal drops the typed line itself
-        }
-        if (platform::would_block(error)) {
-            // A non-blocking descriptor: what was read of the line stays in it.
-            if (!platform::wait_until_readable(fd_) &&
-                platform::interrupted(platform::last_error())) {
-                return LineRead::interrupted;
-            }
-            continue;
+        if (platform::interrupted(error) || platform::would_block(error)) {
+            continue; // a non-blocking descriptor, or a signal: wait again
         }
         error_ = error;
         return LineRead::failed;

@@ -12,7 +12,7 @@ namespace cmdclient {
 enum class LineRead {
     line,        // a line was read (possibly the last one, without a newline)
     end,         // no more input at all
-    interrupted, // a signal arrived while waiting; what was typed is gone
+    interrupted, // a stop signal arrived while waiting (it is left to the caller)
     failed,      // input cannot be read; error() says why
 };
 
@@ -37,9 +37,11 @@ class StreamLineSource final : public LineSource {
     std::istream& input_;
 };
 
-// Lines from a file descriptor, read in large blocks. A non-blocking
-// descriptor is waited on; a read error is reported, never taken for the end.
-// Lines have no length limit: one too long for memory throws std::bad_alloc.
+// Lines from a file descriptor, read in large blocks. Every wait for input goes
+// through the one wait, so a stop signal is heard; a line read in part stays
+// whole for the next read. A non-blocking descriptor is waited on; a read error
+// is reported, never taken for the end. Lines have no length limit: one too
+// long for memory throws std::bad_alloc.
 class DescriptorLineSource final : public LineSource {
   public:
     explicit DescriptorLineSource(int fd);
@@ -51,6 +53,7 @@ class DescriptorLineSource final : public LineSource {
     std::unique_ptr<char[]> buffer_;
     std::size_t start_ = 0; // unread bytes are buffer_[start_, end_)
     std::size_t end_ = 0;
+    std::string partial_; // the start of a line whose end has not come yet
     bool ended_ = false;
     int error_ = 0;
 };

@@ -31,7 +31,8 @@ inline void put(std::ostream& out, std::string_view text) {
 }
 
 // Relays one reply. `read_chunk(std::string&)` fills the text with the next chunk
-// or throws net::SocketException. `sink` takes the reply's text:
+// or throws net::SocketException (a lost connection); any other exception
+// leaves the relay after the text held back is written. `sink` takes the reply's text:
 //   sink.write(std::string_view)  the reply's bytes, in order, never accumulated;
 //   sink.strips_marker()          true: the closing "Ok" is left out of them;
 //   sink.after_chunk()            called after each chunk that did not end it.
@@ -55,6 +56,12 @@ ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
                 sink.write("O");
             }
             return ReplyEnd::connection_lost;
+        } catch (...) {
+            // The reader gave up for reasons of its own: what arrived stays.
+            if (ends_in_o && strip) {
+                sink.write("O");
+            }
+            throw;
         }
         const std::size_t size = chunk.size();
         if (size == 0) {

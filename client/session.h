@@ -1,79 +1,70 @@
-// One run's console session in the style of a small blocking client: it owns
-// the connection, the redirect file with its buffer, and the console with its
-// output buffer and terminal mode. Nothing about a run lives outside it.
+// One run's console session: the connection, the console, the redirect file
+// and the stop policy that every wait of the run goes through. Nothing about
+// a run lives outside it; what one command does is the exchange's business.
 #pragma once
 
 #include "client/connection.h"
 #include "client/console.h"
-#include "client/reply_relay.h"
+#include "client/redirect_file.h"
+#include "client/stop_policy.h"
 
-#include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
 
 namespace cmdclient {
 
-class Session final : private net::ReceiveWaiter {
+class Session {
   public:
+    // `console_arguments` are the Console's, less the policy.
     template <typename... ConsoleArguments>
-    explicit Session(ConsoleArguments&&... console_arguments)
-        : console_(std::forward<ConsoleArguments>(console_arguments)...) {
-        use_large_file_buffer();
-    }
+    explicit Session(StopPolicy& policy, ConsoleArguments&&... console_arguments)
+        : policy_(policy), console_(std::forward<ConsoleArguments>(console_arguments)..., policy),
+          file_(console_, policy) {}
 
-    Console& console() noexcept { return console_; }
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
     // `peer` names the server in messages: "HOST port PORT".
     void attach(std::unique_ptr<Connection> connection, std::string peer) {
         connection_ = std::move(connection);
         peer_ = std::move(peer);
     }
 
-    // One command's round trip: sends `command` once (a failed send is not
-    // retried, and the reply is still awaited), then relays the reply to the
-    // console or, when `target` is not "stdout", into that file, replaced
-    // afresh, and leaves the next prompt. A file that cannot be opened or
-    // written costs one line on standard error; the reply is still consumed.
-    ReplyEnd exchange(const std::string& command, const std::string& target);
+    Console& console() noexcept { return console_; }
+    RedirectFile& file() noexcept { return file_; }
+    StopPolicy& policy() noexcept { return policy_; }
+    Connection& connection() noexcept { return *connection_; }
+    const std::string& peer() const noexcept { return peer_; }
+    // The text of the chunk being relayed, kept so its storage is reused.
+    std::string& chunk() noexcept { return chunk_; }
 
-    // Acts on a recorded stop signal, if any. At a terminal, Ctrl-C during a
-    // reply starts discarding it (true then), and at the prompt it is left to
-    // the caller (true). Any other stop signal ends the process by the signal
-    // once everything received has been written out.
-    bool act_on_signal(bool at_prompt);
+    // How long a reply may go without a byte, and the text that says so in
+    // messages; none: no limit.
+    std::optional<double> reply_timeout;
+    std::string reply_timeout_text;
 
-    // Writes out the console and the redirect file; used before waiting and
-    // before the process ends.
-    void write_out();
+    // Writes out the console and the redirect file; before the client waits.
+    void write_out() {
+        console_.flush();
+        file_.write_out();
+    }
 
-    // Called by the relay for each piece of the reply.
-    void write(std::string_view text);
-    bool strips_marker() const noexcept { return strip_marker_; }
-    void after_chunk();
+    // Writes out what can be written without waiting long, as the run ends by
+    // a signal: the redirect file first (it never waits), then the console.
+    void write_out_before_ending() {
+        constexpr std::chrono::milliseconds limit{500};
+        file_.write_out_before_ending(limit);
+        console_.write_out_before_ending(limit);
+    }
 
   private:
-    void before_waiting() override;
-    void interrupted() override;
-    bool worth_looking_first() override;
-    void use_large_file_buffer();
-    bool open_redirect(const std::string& target);
-    void close_redirect(const std::string& target);
-    void note_file_error();
-    void start_discarding();
-
+    StopPolicy& policy_;
     Console console_;
+    RedirectFile file_;
     std::unique_ptr<Connection> connection_;
     std::string peer_;
-    std::ofstream file_;
-    std::unique_ptr<char[]> file_buffer_;
     std::string chunk_;
-    // The current reply.
-    bool to_console_ = true;
-    bool file_open_ = false;
-    bool strip_marker_ = false;
-    bool discarding_ = false;
-    bool reply_started_ = false;
-    int file_error_ = 0;
 };
 
 } // namespace cmdclient

@@ -1,43 +1,68 @@
 #include "net/client_socket.h"
 
+#include <cerrno>
+
 namespace net {
 
-ClientSocket::ClientSocket(const std::string& host, int port, int* failure_error) {
-    if (!Socket::create()) {
+namespace {
+// A connect that could not be finished: a stop signal, the deadline, or the wait failed.
+int unfinished_connect_error(WaitResult result) noexcept {
+    switch (result) {
+    case WaitResult::stop_signal:
+        return EINTR;
+    case WaitResult::timed_out:
+        return ETIMEDOUT;
+    default:
+        return last_socket_error();
+    }
+}
+} // namespace
+
+ClientSocket::ClientSocket(const std::string& host, int port, Deadline deadline,
+                           int* failure_error) {
+    const auto fail = [&](const char* message, int error) {
         if (failure_error != nullptr) {
-            *failure_error = Socket::last_error();
+            *failure_error = error;
         }
-        throw SocketException(socket_message::could_not_create);
+        throw SocketException(message);
+    };
+    if (!Socket::create()) {
+        fail(socket_message::could_not_create, Socket::last_error());
     }
     if (!Socket::connect(host, port)) {
-        if (failure_error != nullptr) {
-            *failure_error = Socket::last_error();
+        fail(socket_message::could_not_connect, Socket::last_error());
+    }
+    if (Socket::connecting()) {
+        const WaitResult result = wait_for(Socket::waitable(), Direction::writable, deadline);
+        if (result != WaitResult::ready) {
+            fail(socket_message::could_not_connect, unfinished_connect_error(result));
         }
-        throw SocketException(socket_message::could_not_connect);
+        if (!Socket::finish_connect()) {
+            fail(socket_message::could_not_connect, Socket::last_error());
+        }
     }
 }
 
 ClientSocket::~ClientSocket() = default;
 
-ClientSocket& ClientSocket::write(const std::string& text) {
-    if (!Socket::send(text)) {
+std::size_t ClientSocket::write(std::string_view text) {
+    const long sent = Socket::send(text.data(), text.size());
+    if (sent < 0) {
         throw SocketException(socket_message::could_not_write);
     }
-    return *this;
+    return static_cast<std::size_t>(sent);
 }
 
-ClientSocket& ClientSocket::read(std::string& text) {
-    if (Socket::recv(text) == 0) {
+bool ClientSocket::read(std::string& text) {
+    const int received = Socket::recv(text);
+    if (received == 0) {
         throw SocketException(socket_message::could_not_read);
     }
-    return *this;
+    return received != NOTHING_YET;
 }
 
-ClientSocket& ClientSocket::read(std::string& text, ReceiveWaiter& waiter) {
-    if (Socket::recv(text, waiter) == 0) {
-        throw SocketException(socket_message::could_not_read);
-    }
-    return *this;
+bool ClientSocket::send_buffer_full() const noexcept {
+    return would_block(Socket::last_error());
 }
 
 } // namespace net

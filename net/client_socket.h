@@ -2,8 +2,10 @@
 
 #include "net/socket.h"
 #include "net/socket_exception.h"
+#include "net/wait.h"
 
 #include <string>
+#include <string_view>
 
 namespace net {
 
@@ -14,32 +16,44 @@ inline constexpr const char* could_not_create = "Could not create client socket.
 inline constexpr const char* could_not_connect = "Could not bind to port.";
 inline constexpr const char* could_not_write = "Could not write to socket.";
 inline constexpr const char* could_not_read = "Could not read from socket.";
+// The line shown on the console when a receive fails (not when the peer
+// closes); %d is the system's error number.
+inline constexpr const char* receive_failed_format = "status == -1  errno == %d in Socket::recv\n";
 } // namespace socket_message
 
 // Built on Socket; users see only connect-on-construction, write and read.
-// Every failure of the Socket below becomes a SocketException.
+// Every failure of the Socket below becomes a SocketException; "not yet" stays
+// a result, so that the caller decides what to do before it waits.
 class ClientSocket : private Socket {
   public:
-    // Creates the socket and connects it, or throws SocketException. A throw
-    // destroys the Socket base on the way out, which closes a created handle;
-    // `failure_error`, when given, then receives the system's error number
-    // behind the failure (0 when the host text did not convert).
-    ClientSocket(const std::string& host, int port, int* failure_error = nullptr);
+    // Creates the socket and connects it, waiting for the outcome until
+    // `deadline`, or throws SocketException. A stop signal that arrives meanwhile
+    // ends the wait too, and stays recorded for the caller. A throw destroys the
+    // Socket base on the way out, which closes a created handle; `failure_error`,
+    // when given, then receives the system's error number behind the failure (0
+    // when the host text did not convert, ETIMEDOUT after the deadline, EINTR
+    // after a stop signal).
+    ClientSocket(const std::string& host, int port, Deadline deadline = std::nullopt,
+                 int* failure_error = nullptr);
     ~ClientSocket() override;
 
-    // Sends all of `text`; throws "Could not write to socket." on failure.
-    ClientSocket& write(const std::string& text);
+    // Sends what the connection takes now of `text`: the count sent, 0 when it
+    // takes nothing yet (wait until writable; after a shortage of memory or
+    // buffers, a little while). Throws "Could not write to socket." on failure.
+    std::size_t write(std::string_view text);
 
-    // Receives one chunk into `text`; throws "Could not read from socket." when
-    // the connection is closed or the receive fails (`text` is then empty).
-    ClientSocket& read(std::string& text);
+    // Receives the next chunk into `text`: true. False when nothing has arrived
+    // yet (wait until readable). Throws "Could not read from socket." when the
+    // connection is closed or the receive fails (`text` is then empty).
+    bool read(std::string& text);
 
-    // The same, telling `waiter` before the receive blocks and when a signal
-    // interrupts it.
-    ClientSocket& read(std::string& text, ReceiveWaiter& waiter);
+    // True after write() returned 0 because the connection's buffer was full
+    // (false: memory or network buffers were short).
+    bool send_buffer_full() const noexcept;
 
-    // The system's error number behind the last failure (0: closed by the peer).
+    using Socket::holds_received;
     using Socket::last_error;
+    using Socket::waitable;
 };
 
 } // namespace net

@@ -10,9 +10,9 @@
 #else
 #include <arpa/inet.h>
 #include <cerrno>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -39,33 +39,35 @@ inline int close_socket(socket_handle handle) noexcept {
 inline int last_socket_error() noexcept {
     return ::WSAGetLastError();
 }
-inline bool interrupted_by_signal() noexcept {
-    return false;
+// The socket is the client's own, so it may be non-blocking: every wait for
+// it then goes through the client's one wait.
+inline bool make_non_blocking(socket_handle handle) noexcept {
+    u_long on = 1;
+    return ::ioctlsocket(handle, FIONBIO, &on) == 0;
 }
-// Windows Sockets 1.1 has no per-call "don't wait" flag: ask how much is queued
-// first, and report a would-be wait as -1 with would_block() true.
-inline long receive_without_waiting(socket_handle handle, char* buffer, int size) noexcept {
-    u_long queued = 0;
-    if (::ioctlsocket(handle, FIONREAD, &queued) != 0) {
-        return -1;
-    }
-    if (queued == 0) {
-        ::WSASetLastError(WSAEWOULDBLOCK);
-        return -1;
-    }
-    return ::recv(handle, buffer, size, 0);
+// A non-blocking call found nothing to do yet (or a connect has begun).
+inline bool would_block(int error) noexcept {
+    return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
 }
-inline bool would_block() noexcept {
-    return ::WSAGetLastError() == WSAEWOULDBLOCK;
+// A send failed for want of a resource that comes back by itself.
+inline bool transient_send_error(int error) noexcept {
+    return would_block(error) || error == WSAENOBUFS || error == WSAEINTR;
 }
-// A Windows connect is not cut short by signals.
-inline bool finish_interrupted_connect(socket_handle) noexcept {
-    return false;
+constexpr int connection_reset_error = WSAECONNRESET;
+// The outcome of a connect that was made and then reset before it was looked at.
+inline bool reset_after_connecting(int error) noexcept {
+    return error == WSAECONNRESET;
 }
-// Windows Sockets 1.1 offers keepalive only with the system's own timings.
+// Keepalive with the system's own timings (Windows Sockets 1.1 has no way to
+// set them), and TCP_MAXRT, where the system has it, to give up on data that
+// is never acknowledged after as long (a failure to set it is ignored).
+constexpr int unacknowledged_limit_seconds = 120;
 inline void keep_alive(socket_handle handle) noexcept {
     const BOOL on = TRUE;
     ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+    constexpr int tcp_maxrt = 5; // from ws2ipdef.h, which Windows Sockets 1.1 lacks
+    ::setsockopt(handle, IPPROTO_TCP, tcp_maxrt,
+                 reinterpret_cast<const char*>(&unacknowledged_limit_seconds), sizeof(int));
 }
 #else
 using socket_handle = int;
@@ -82,34 +84,26 @@ inline int close_socket(socket_handle handle) noexcept {
 inline int last_socket_error() noexcept {
     return errno;
 }
-// A signal that arrives while a call blocks ends it early; the call is simply made again.
-inline bool interrupted_by_signal() noexcept {
-    return errno == EINTR;
+// The socket is the client's own (no other process shares its open file), so
+// it may be non-blocking: every wait for it then goes through the one wait.
+inline bool make_non_blocking(socket_handle handle) noexcept {
+    const int flags = ::fcntl(handle, F_GETFL);
+    return flags != -1 && ::fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0;
 }
-// One receive that returns at once: -1 with would_block() true when nothing has
-// arrived, so the caller can write out its output before it waits.
-inline long receive_without_waiting(socket_handle handle, char* buffer, io_size size) noexcept {
-    return static_cast<long>(::recv(handle, buffer, size, MSG_DONTWAIT));
+// A non-blocking call found nothing to do yet (a connect: it has begun). A
+// signal that cut a call short is the same: the call is made again.
+inline bool would_block(int error) noexcept {
+    return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS || error == EINTR;
 }
-inline bool would_block() noexcept {
-    return errno == EAGAIN || errno == EWOULDBLOCK;
+// A send failed for want of a resource that comes back by itself: memory or
+// buffers for the network, or room in the connection's buffer.
+inline bool transient_send_error(int error) noexcept {
+    return would_block(error) || error == ENOBUFS || error == ENOMEM;
 }
-// A connect cut short by a signal goes on in the background; waits for its
-// outcome. True when it connected; false, with errno set, when it failed.
-inline bool finish_interrupted_connect(socket_handle handle) noexcept {
-    pollfd connecting{handle, POLLOUT, 0};
-    while (::poll(&connecting, 1, -1) < 0) {
-        if (errno != EINTR) {
-            return false;
-        }
-    }
-    int error = 0;
-    socklen_t length = sizeof error;
-    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-        return false;
-    }
-    errno = error;
-    return error == 0;
+constexpr int connection_reset_error = ECONNRESET;
+// The outcome of a connect that was made and then reset before it was looked at.
+inline bool reset_after_connecting(int error) noexcept {
+    return error == ECONNRESET || error == EPIPE;
 }
 // Probe an idle connection so that a server host that vanished (power cut,
 // cable pulled) is noticed: 60 s idle, then 6 probes 10 s apart. A live server
@@ -117,6 +111,11 @@ inline bool finish_interrupted_connect(socket_handle handle) noexcept {
 constexpr int keepalive_idle_seconds = 60;
 constexpr int keepalive_interval_seconds = 10;
 constexpr int keepalive_probes = 6;
+// Keepalive only probes a connection with nothing in flight. Data the server's
+// host never acknowledges (a command sent after it vanished) is given up on
+// after as long, instead of after TCP's retransmission limit (about 15 min).
+constexpr int unacknowledged_limit_ms =
+    (keepalive_idle_seconds + keepalive_interval_seconds * keepalive_probes) * 1000;
 inline void keep_alive(socket_handle handle) noexcept {
     const int on = 1;
     ::setsockopt(handle, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
@@ -124,6 +123,9 @@ inline void keep_alive(socket_handle handle) noexcept {
     ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPIDLE, &keepalive_idle_seconds, sizeof(int));
     ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPINTVL, &keepalive_interval_seconds, sizeof(int));
     ::setsockopt(handle, IPPROTO_TCP, TCP_KEEPCNT, &keepalive_probes, sizeof(int));
+#endif
+#ifdef TCP_USER_TIMEOUT
+    ::setsockopt(handle, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacknowledged_limit_ms, sizeof(int));
 #endif
 }
 #endif

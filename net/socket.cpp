@@ -3,9 +3,7 @@
 #include "net/address.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
-#include <iostream>
 
 namespace net {
 
@@ -25,7 +23,8 @@ bool Socket::create() noexcept {
     }
     const int reuse = 1;
     if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                     sizeof reuse) != 0) {
+                     sizeof reuse) != 0 ||
+        !make_non_blocking(handle)) {
         last_error_ = last_socket_error();
         return false;
     }
@@ -42,86 +41,71 @@ bool Socket::connect(const std::string& host, int port) noexcept {
         last_error_ = 0;
         return false;
     }
-    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0 &&
-        !(interrupted_by_signal() && finish_interrupted_connect(handle))) {
+    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
         last_error_ = last_socket_error();
-        return false;
+        if (!would_block(last_error_)) {
+            return false;
+        }
+        connecting_ = true;
+        return true;
     }
     keep_alive(handle);
     return true;
 }
 
-bool Socket::send(const std::string& text) noexcept {
-    // Bounded per call so that the count fits every platform's length type.
-    constexpr std::size_t largest_send = std::size_t{1} << 30;
-    const char* next = text.data();
-    std::size_t remaining = text.size();
-    while (remaining > 0) {
-        const auto length = static_cast<io_size>(std::min(remaining, largest_send));
-        const auto sent = ::send(handle, next, length, send_flags);
-        if (sent < 0) {
-            if (interrupted_by_signal()) {
-                continue;
-            }
-            last_error_ = last_socket_error();
-            return false;
-        }
-        if (sent == 0) {
-            last_error_ = 0;
-            return false;
-        }
-        next += sent;
-        remaining -= static_cast<std::size_t>(sent);
+bool Socket::finish_connect() noexcept {
+    connecting_ = false;
+    int error = 0;
+    address_length length = sizeof error;
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
+        0) {
+        error = last_socket_error();
     }
+    if (error != 0 && !reset_after_connecting(error)) {
+        last_error_ = error;
+        return false;
+    }
+    // A reset that came before we looked followed a connection that was made:
+    // it is the first send's or receive's to report, as it would have been.
+    reset_pending_ = error != 0;
+    keep_alive(handle);
     return true;
 }
 
+long Socket::send(const char* data, std::size_t size) noexcept {
+    if (reset_pending_) {
+        reset_pending_ = false;
+        last_error_ = connection_reset_error;
+        return -1;
+    }
+    // Bounded per call so that the count fits every platform's length type.
+    constexpr std::size_t largest_send = std::size_t{1} << 30;
+    const auto length = static_cast<io_size>(std::min(size, largest_send));
+    const auto sent = ::send(handle, data, length, send_flags);
+    if (sent >= 0) {
+        return static_cast<long>(sent);
+    }
+    last_error_ = last_socket_error();
+    return transient_send_error(last_error_) ? 0 : -1;
+}
+
 int Socket::recv(std::string& text) {
-    // Receive straight into the text's own storage: no second copy. Growing it
-    // back to full size costs nothing when the previous chunk was full too.
-    text.resize(MAX_RECEIVE);
-    long received;
-    do {
-        received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
-    } while (received < 0 && interrupted_by_signal());
-    return finish_receive(text, received);
-}
-
-int Socket::recv(std::string& text, ReceiveWaiter& waiter) {
-    text.resize(MAX_RECEIVE);
-    long received = -1;
-    bool wait = !waiter.worth_looking_first();
-    if (!wait) {
-        received = receive_without_waiting(handle, &text[0], MAX_RECEIVE);
-        wait = received < 0 && (would_block() || interrupted_by_signal());
-    }
-    while (wait) {
-        // Told before every wait, also after an interrupted one, so that a
-        // signal handled meanwhile is never left to wait with us.
-        waiter.before_waiting();
-        received = static_cast<long>(::recv(handle, &text[0], MAX_RECEIVE, 0));
-        wait = received < 0 && interrupted_by_signal();
-        if (wait) {
-            waiter.interrupted();
-        }
-    }
-    return finish_receive(text, received);
-}
-
-int Socket::finish_receive(std::string& text, long received) {
-    if (received <= 0) {
+    if (reset_pending_) {
+        reset_pending_ = false;
         text.clear();
-        last_error_ = received < 0 ? last_socket_error() : 0;
-        if (received < 0) {
-            char line[64];
-            std::snprintf(line, sizeof line, "status == -1  errno == %d in Socket::recv\n",
-                          last_error_);
-            std::cout << line;
-        }
+        last_error_ = connection_reset_error;
         return 0;
     }
-    text.resize(text_length(text.data(), static_cast<std::size_t>(received)));
-    return static_cast<int>(received);
+    const long size = received_.next_chunk(text, [this](char* buffer, std::size_t capacity) {
+        const auto received = ::recv(handle, buffer, static_cast<io_size>(capacity), 0);
+        if (received < 0) {
+            last_error_ = last_socket_error();
+            return would_block(last_error_) ? long{NOTHING_YET} : long{0};
+        }
+        last_error_ = 0;
+        return static_cast<long>(received);
+    });
+    return static_cast<int>(size);
 }
 
 std::size_t text_length(const char* bytes, std::size_t count) noexcept {

@@ -17,14 +17,21 @@ class ScriptedConnection final : public cmdclient::Connection {
   public:
     explicit ScriptedConnection(std::vector<std::string> chunks, std::vector<std::string>& sent)
         : chunks_(chunks.begin(), chunks.end()), sent_(sent) {}
-    void write(const std::string& text) override { sent_.push_back(text); }
-    void read(std::string& text, net::ReceiveWaiter&) override {
+    std::size_t write(std::string_view text) override {
+        sent_.emplace_back(text);
+        return text.size();
+    }
+    bool send_buffer_full() const noexcept override { return false; }
+    bool read(std::string& text) override {
         if (chunks_.empty()) {
             throw net::SocketException("Could not read from socket.");
         }
         text = chunks_.front();
         chunks_.pop_front();
+        return true;
     }
+    bool holds_received() const noexcept override { return true; }
+    net::Waitable waitable() const noexcept override { return net::nothing_to_wait_on; }
     int last_error() const noexcept override { return 0; }
 
   private:
@@ -54,7 +61,8 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     std::ostringstream err;
     cmdclient::ConsoleMode mode;
     mode.editor_prompt = c.editor_prompt;
-    cmdclient::Session session(out, err, mode);
+    cmdclient::StopPolicy policy(false);
+    cmdclient::Session session(policy, out, err, mode);
     std::vector<std::string> sent;
     session.attach(std::make_unique<ScriptedConnection>(c.chunks, sent), "server port 1");
     std::istringstream input(c.input);

@@ -1,0 +1,63 @@
+// Where the 500-byte rule lives: the system is asked for as much as it has
+// (up to SYSTEM_RECEIVE bytes a call), and what it gave is handed out in chunks
+// of at most MAX_RECEIVE bytes, each judged on its own by the client.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <string>
+
+namespace net {
+
+// The largest chunk a single receive delivers.
+constexpr int MAX_RECEIVE = 500;
+
+// How much one system receive asks the kernel for. The chunks handed out are
+// the MAX_RECEIVE-byte splits of each system receive: exactly the chunks that
+// receives of MAX_RECEIVE bytes give when those bytes were already waiting,
+// which any connection can produce.
+constexpr std::size_t SYSTEM_RECEIVE = std::size_t{64} << 10;
+
+// Length of the text in `count` received bytes read as a zero-terminated string:
+// the text stops at the first zero byte, and bytes after it are not part of it.
+std::size_t text_length(const char* bytes, std::size_t count) noexcept;
+
+class ChunkBuffer {
+  public:
+    // True when the next chunk is already here: no system receive needed.
+    bool holds_chunk() const noexcept { return next_ < end_; }
+
+    // Hands the next chunk into `text`, which ends at the chunk's first zero
+    // byte, and returns its byte count. Only when nothing is held does it call
+    // `receive(char* buffer, std::size_t size)`, one system receive returning
+    // a count; a result of 0 or less is returned as it is (`text` empty).
+    template <typename Receive>
+    long next_chunk(std::string& text, Receive&& receive) {
+        text.clear();
+        if (next_ == end_) {
+            if (!bytes_) {
+                bytes_.reset(new char[SYSTEM_RECEIVE]);
+            }
+            const long received = receive(bytes_.get(), SYSTEM_RECEIVE);
+            if (received <= 0) {
+                return received;
+            }
+            next_ = 0;
+            end_ = static_cast<std::size_t>(received);
+        }
+        const char* chunk = bytes_.get() + next_;
+        const std::size_t size = std::min(end_ - next_, static_cast<std::size_t>(MAX_RECEIVE));
+        next_ += size;
+        text.assign(chunk, text_length(chunk, size));
+        return static_cast<long>(size);
+    }
+
+  private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t next_ = 0; // what is left of the last system receive: [next_, end_)
+    std::size_t end_ = 0;
+};
+
+} // namespace net

@@ -1,0 +1,100 @@
+// The one way the client blocks: every wait for a socket, a standard
+// descriptor or a file goes through wait_for(), which also hears the stop
+// signals and a deadline. Stop signals are only recorded here; what they mean
+// is the caller's business.
+#pragma once
+
+#include "net/platform.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+namespace net {
+
+using Clock = std::chrono::steady_clock;
+// When a wait gives up; none: it waits for as long as it takes.
+using Deadline = std::optional<Clock::time_point>;
+
+// A deadline `seconds` from now, or none when `seconds` is empty.
+inline Deadline deadline_after(std::optional<double> seconds) {
+    if (!seconds) {
+        return std::nullopt;
+    }
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(*seconds));
+}
+
+// Something to wait on: a socket, or a plain descriptor (a standard stream, a file).
+struct Waitable {
+    std::intptr_t handle;
+    bool socket;
+};
+
+inline Waitable waitable_descriptor(int fd) noexcept {
+    return {fd, false};
+}
+
+// Never ready: waiting on it is a pause that still hears stop signals.
+inline constexpr Waitable nothing_to_wait_on{-1, false};
+
+enum class Direction { readable, writable };
+
+enum class WaitResult {
+    ready,       // the descriptor is ready (or has failed: the next call says how)
+    stop_signal, // a stop signal was recorded; take_stop_signal() says which
+    timed_out,   // the deadline passed first
+    failed,      // the wait itself failed; errno (last_socket_error on Windows) says why
+};
+
+// Records the stop signals (interrupt, terminate and, where there is one,
+// hang-up) instead of letting them end the process. Where the system allows,
+// they are held back except inside wait_for(), so that checking for one and
+// starting to wait are a single step and no signal is left to wait with us;
+// no other call is then cut short by them.
+void catch_stop_signals() noexcept;
+
+// The recorded stop signal, or 0; take_stop_signal() also clears it.
+int pending_stop_signal() noexcept;
+int take_stop_signal() noexcept;
+
+// Runs `call` (a system call returning -1 with errno on failure) with the stop
+// signals let through, for the few calls that may block but cannot be waited
+// on first (opening a FIFO, writing to a terminal): a stop signal then cuts it
+// short with EINTR instead of waiting behind it. A stop signal already recorded
+// skips the call: -1 with errno EINTR.
+template <typename Call>
+auto with_stop_signals_let_through(Call&& call);
+
+// Waits until `what` is ready in `direction`, a stop signal is recorded (one
+// recorded before the call counts too), or `deadline` passes. Other signals
+// that interrupt the wait are waited through.
+WaitResult wait_for(Waitable what, Direction direction, Deadline deadline) noexcept;
+
+// Ends the process by `signal` with its default action, as if it had never
+// been caught, so the parent sees the usual status (130, 143, 129 in shells).
+[[noreturn]] void end_by_signal(int signal) noexcept;
+
+// The signal a person sends with Ctrl-C.
+extern const int interrupt_signal;
+
+namespace detail {
+void let_stop_signals_through(bool let_through) noexcept;
+}
+
+template <typename Call>
+auto with_stop_signals_let_through(Call&& call) {
+    using Result = decltype(call());
+    detail::let_stop_signals_through(true);
+    struct Restore {
+        ~Restore() { detail::let_stop_signals_through(false); }
+    } restore;
+    if (pending_stop_signal() != 0) {
+        errno = EINTR;
+        return Result(-1);
+    }
+    return call();
+}
+
+} // namespace net
