@@ -1,0 +1,127 @@
+"""Every wait can be ended: a stop signal while a write or a send is blocked,
+a send that the system refuses for a while, and a send that fails for good."""
+
+import fcntl
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import termios
+import threading
+import time
+import unittest
+
+from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, expect, send,
+                     transcript, wait_for)
+
+STRACE = shutil.which("strace")
+
+
+def queued(fd):
+    """Bytes waiting to be read on a pipe or a socket (FIONREAD)."""
+    return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, struct.pack("i", 0)))[0]
+
+
+def wait_until(condition, what):
+    end = time.monotonic() + RUN_DEADLINE
+    while not condition():
+        if time.monotonic() > end:
+            raise AssertionError("never happened: " + what)
+        time.sleep(0.01)
+
+
+@unittest.skipIf(CLIENT_PREFIX, "a memory checker reports a death by signal its own way")
+class StopWhileBlocked(unittest.TestCase):
+
+    def test_a_stop_signal_ends_a_run_whose_reader_does_not_read(self):
+        # Standard output is a pipe nobody reads: the client blocks writing it.
+        read_end, write_end = os.pipe()
+        go_on = threading.Event()
+        script = [expect(b"dump"), send(b"y" * 400000), wait_for(go_on)]
+        with FakeServer(script) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                      stdin=subprocess.PIPE, stdout=write_end,
+                                      stderr=subprocess.PIPE)
+            os.close(write_end)
+            try:
+                client.stdin.write(b"dump\n")
+                client.stdin.flush()
+                # Full to its last page: what the client holds has nowhere to go.
+                wait_until(lambda: queued(read_end) >= 61440, "a full pipe")
+                client.send_signal(signal.SIGTERM)
+                client.wait(timeout=RUN_DEADLINE)
+            finally:
+                go_on.set()
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+                os.close(read_end)
+        self.assertEqual(client.returncode, -signal.SIGTERM)
+
+    def test_a_stop_signal_ends_a_send_the_server_does_not_take(self):
+        # A command far larger than the connection's buffers, to a server that
+        # never reads: the client blocks sending it.
+        listener = socket.create_server(("127.0.0.1", 0))
+        command = b"c" * (20 << 20) + b"\n"
+        client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(listener.getsockname()[1])],
+                                  stdin=subprocess.PIPE, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.PIPE)
+        feeder = threading.Thread(target=self._feed, args=(client, command))
+        try:
+            listener.settimeout(RUN_DEADLINE)
+            peer, _ = listener.accept()
+            feeder.start()
+            wait_until(lambda: queued(peer.fileno()) > 0, "the first bytes of the command")
+            client.send_signal(signal.SIGTERM)
+            client.wait(timeout=RUN_DEADLINE)
+        finally:
+            if client.poll() is None:
+                client.kill()
+                client.wait()
+            if feeder.is_alive():
+                feeder.join()
+            listener.close()
+        self.assertEqual(client.returncode, -signal.SIGTERM)
+
+    @staticmethod
+    def _feed(client, command):
+        try:
+            client.stdin.write(command)
+            client.stdin.close()
+        except (BrokenPipeError, ValueError):
+            pass  # the client ended first, as it should
+
+
+@unittest.skipUnless(STRACE, "needs strace (Debian package strace) to inject send errors")
+@unittest.skipIf(CLIENT_PREFIX, "strace and a memory checker cannot both trace the client")
+class SendErrors(unittest.TestCase):
+
+    def run_with_failed_send(self, error, script):
+        with FakeServer(script) as server:
+            result = subprocess.run(
+                [STRACE, "-f", "-qq", "-o", os.devnull, "-e", "trace=sendto",
+                 "-e", "inject=sendto:error=%s:when=1" % error, CLIENT, str(server.port)],
+                input=b"regs\n", capture_output=True, timeout=RUN_DEADLINE)
+        return result, server
+
+    def test_a_transient_error_is_waited_out(self):
+        for error in ("ENOBUFS", "ENOMEM", "EAGAIN"):
+            with self.subTest(error):
+                result, server = self.run_with_failed_send(
+                    error, [expect(b"regs"), chunk(b"A=1\nOk")])
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (0, transcript(b"A=1\nOk> "), b""))
+                self.assertEqual(server.received, b"regs")
+
+    def test_a_real_error_ends_the_run_with_its_reason(self):
+        result, server = self.run_with_failed_send("ETIMEDOUT", [])
+        self.assertEqual((result.returncode, result.stdout), (1, transcript(b"Exception!\n")))
+        self.assertRegex(result.stderr, rb"^cmdclient: connection to localhost port \d+ lost: "
+                                        rb"Connection timed out\n$")
+        self.assertEqual(server.received, b"")
+
+
+if __name__ == "__main__":
+    unittest.main()
