@@ -1,7 +1,9 @@
 // The yardstick: the least work the protocol allows a relaying client. It sends
-// a command, receives at most RECEIVE_SIZE bytes per call into a 1 MiB output
-// buffer, and writes that buffer out when full and at the end of each reply
-// (a receive ending in "Ok"). Nothing else: no parsing, no prompt.
+// a command, receives at most RECEIVE_SIZE bytes per call, hands them out in
+// chunks of at most 500 bytes into a 1 MiB output buffer, and writes that
+// buffer out when full and at the end of each reply (a chunk ending in "Ok";
+// what follows it is kept for the next reply). Nothing else: no parsing, no
+// prompt. With RECEIVE_SIZE 500 each receive is one chunk.
 //
 //   limit_loop PORT COMMANDS [FILE]   output to standard output, or into FILE
 //                                     (opened afresh for each reply)
@@ -21,6 +23,7 @@
 namespace {
 
 constexpr std::size_t output_size = std::size_t{1} << 20;
+constexpr std::size_t chunk_size = 500;
 char output[output_size];
 char receive_buffer[RECEIVE_SIZE];
 
@@ -55,27 +58,33 @@ int main(int argc, char* argv[]) {
     const long commands = std::atol(argv[2]);
     const char* file = argc > 3 ? argv[3] : nullptr;
 
+    std::size_t next = 0; // the unread part of the last receive: [next, held)
+    std::size_t held = 0;
     for (long i = 0; i < commands; ++i) {
         if (::send(fd, "dump", 4, MSG_NOSIGNAL) != 4) {
             return 1;
         }
         const int out = file != nullptr ? ::open(file, O_WRONLY | O_CREAT | O_TRUNC, 0644) : 1;
         std::size_t used = 0;
-        for (;;) {
-            const ssize_t received = ::recv(fd, receive_buffer, RECEIVE_SIZE, 0);
-            if (received <= 0) {
-                return 1;
+        for (bool ended = false; !ended;) {
+            if (next == held) {
+                const ssize_t received = ::recv(fd, receive_buffer, RECEIVE_SIZE, 0);
+                if (received <= 0) {
+                    return 1;
+                }
+                next = 0;
+                held = static_cast<std::size_t>(received);
             }
-            const auto size = static_cast<std::size_t>(received);
+            const std::size_t size = held - next < chunk_size ? held - next : chunk_size;
+            const char* chunk = receive_buffer + next;
+            next += size;
             if (used + size > output_size) {
                 write_all(out, output, used);
                 used = 0;
             }
-            __builtin_memcpy(output + used, receive_buffer, size);
+            __builtin_memcpy(output + used, chunk, size);
             used += size;
-            if (size >= 2 && receive_buffer[size - 2] == 'O' && receive_buffer[size - 1] == 'k') {
-                break;
-            }
+            ended = size >= 2 && chunk[size - 2] == 'O' && chunk[size - 1] == 'k';
         }
         write_all(out, output, used);
         if (file != nullptr) {

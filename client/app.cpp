@@ -25,6 +25,8 @@ namespace {
 
 constexpr int exit_ok = 0;
 constexpr int exit_failure = 1;
+// Apart from 1 (connection or input trouble), so that a script can tell them.
+constexpr int exit_command_failed = 3;
 
 // printf-style formatting into a text, for the client's formatted lines.
 #if defined(__GNUC__)
@@ -45,7 +47,7 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
-int run_session(Session& session, int argc, char* argv[]) {
+int run_session(Session& session, int argc, char* argv[], const CommandLine& command_line) {
     Console& console = session.console();
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
@@ -63,7 +65,17 @@ int run_session(Session& session, int argc, char* argv[]) {
         console.show("cmdclient " CMDCLIENT_VERSION "\n");
         return exit_ok;
     }
-    const ServerArguments arguments = classify_arguments(argc, argv);
+    const Options& options = command_line.options;
+    if (!command_line.error.empty()) {
+        console.report(command_line.error + "; " + format_text(texts::options_usage, program));
+        return exit_failure;
+    }
+    if (command_line.first_server_argument >= argc) {
+        console.show(format_text(texts::usage, program));
+        return exit_failure;
+    }
+    const ServerArguments arguments =
+        classify_arguments(argc, argv, command_line.first_server_argument);
     const std::optional<int> port =
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
     if (!port) {
@@ -74,7 +86,9 @@ int run_session(Session& session, int argc, char* argv[]) {
     if (!net::start_socket_library()) {
         return exit_failure;
     }
-    console.show(texts::banner);
+    if (!options.quiet) {
+        console.show(texts::banner);
+    }
 
     const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
     const std::string peer = host + " port " + std::to_string(*port);
@@ -82,13 +96,17 @@ int run_session(Session& session, int argc, char* argv[]) {
     platform::install_signal_handlers();
     int failure_error = 0;
     try {
-        session.attach(std::make_unique<SocketConnection>(host, *port, net::Deadline{}, failure_error),
-                       peer);
+        const net::Deadline connect_deadline = net::deadline_after(
+            options.connect_timeout ? std::optional<double>(options.connect_timeout->value)
+                                    : std::nullopt);
+        session.attach(
+            std::make_unique<SocketConnection>(host, *port, connect_deadline, failure_error),
+            peer);
     } catch (const net::SocketException& failure) {
         if (net::pending_stop_signal() != 0) {
             session.policy().end_run(net::take_stop_signal());
         }
-        console.show(std::string(texts::connect_failed) + failure.message() + "\n");
+        console.show_failure(std::string(texts::connect_failed) + failure.message() + "\n");
         if (net::parse_dotted_quad(host.c_str(), nullptr) != 1) {
             console.report("'" + host + "' " + texts::names_not_looked_up);
         } else {
@@ -99,8 +117,16 @@ int run_session(Session& session, int argc, char* argv[]) {
         return exit_failure;
     }
 
+    if (options.timeout) {
+        session.reply_timeout = options.timeout->value;
+        session.reply_timeout_text = options.timeout->text;
+    }
+    session.exit_on_error = options.exit_on_error;
+
     std::unique_ptr<LineSource> lines;
-    if (console.mode().editor_prompt) {
+    if (options.has_commands) {
+        lines = std::make_unique<ListLineSource>(options.commands);
+    } else if (console.mode().editor_prompt) {
         lines = make_line_editor(console, history_file());
     }
     if (!lines) {
@@ -118,6 +144,8 @@ int run_session(Session& session, int argc, char* argv[]) {
     case LoopEnd::input_failed:
     case LoopEnd::output_failed:
         break;
+    case LoopEnd::command_failed:
+        return exit_command_failed;
     }
     return exit_failure;
 }
@@ -128,17 +156,21 @@ int run(int argc, char* argv[]) {
     platform::open_missing_standard_descriptors();
     std::ios::sync_with_stdio(false);
 
+    const CommandLine command_line = parse_options(argc, argv);
     ConsoleMode mode;
+    mode.quiet = command_line.options.quiet;
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
     mode.interactive = platform::is_terminal(platform::standard_input);
-    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && line_editor_available();
+    // Quiet, there are no prompts to draw; with -c, no lines to edit.
+    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
+                         !command_line.options.has_commands && line_editor_available();
     StopPolicy policy(mode.interactive);
     Session session(policy, platform::standard_output, std::cerr, mode);
     policy.before_ending([&session] { session.write_out_before_ending(); });
 
     int status = exit_failure;
     try {
-        status = run_session(session, argc, argv);
+        status = run_session(session, argc, argv, command_line);
     } catch (const std::bad_alloc&) {
         session.write_out();
         session.console().report(texts::out_of_memory);

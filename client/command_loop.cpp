@@ -56,7 +56,11 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
         switch (exchange(session, command, target)) {
         case ExchangeEnd::reply_ended:
+            break;
         case ExchangeEnd::syntax_error:
+            if (session.exit_on_error) {
+                return LoopEnd::command_failed;
+            }
             break;
         case ExchangeEnd::connection_lost:
             return LoopEnd::connection_lost;

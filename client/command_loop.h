@@ -13,6 +13,7 @@ enum class LoopEnd {
     timed_out,       // a reply did not come in time (reported)
     input_failed,    // standard input could not be read (reported)
     output_failed,   // standard output could not be written (reported)
+    command_failed,  // a reply was "Syntax error" and the session stops at one
 };
 
 // The console: prompts "Ok> ", reads a line, splits off a "> file" redirection

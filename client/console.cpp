@@ -50,7 +50,19 @@ void Console::track_tail(std::string_view text) {
     }
 }
 
+void Console::show_failure(std::string_view text) {
+    if (mode_.quiet) {
+        flush();
+        err_ << text << std::flush;
+    } else {
+        show(text);
+    }
+}
+
 void Console::prompt() {
+    if (mode_.quiet) {
+        return;
+    }
     if (mode_.editor_prompt) {
         prompt_pending_ = true;
     } else {
@@ -104,6 +116,10 @@ void Console::report(std::string_view message) {
 }
 
 void Console::finish() {
+    if (mode_.quiet) {
+        flush();
+        return;
+    }
     if (take_pending_prompt()) {
         put(out_, texts::prompt);
     }

@@ -17,6 +17,7 @@ struct ConsoleMode {
     bool shows_each_chunk = false; // output is a terminal: a person watches replies grow
     bool interactive = false;      // input is a terminal: Ctrl-C cancels instead of ending
     bool editor_prompt = false;    // the line editor draws the prompt itself
+    bool quiet = false;            // standard output carries the replies' text alone
 };
 
 class Console {
@@ -50,7 +51,11 @@ class Console {
         }
     }
 
-    // Leaves the prompt "Ok> " for the next line. When the line editor draws
+    // Shows one of the fixed failure texts ("Exception!", ...): on standard
+    // output, or on standard error when the console is quiet.
+    void show_failure(std::string_view text);
+
+    // Leaves the prompt "Ok> " for the next line (none when quiet). When the line editor draws
     // prompts, it is only noted here and the editor draws it when it reads.
     void prompt();
     // True (and cleared) when a prompt is waiting for the editor to draw it.

@@ -24,8 +24,8 @@ class Reply {
     Reply(Session& session, bool to_console)
         : session_(session), console_(session.console()), to_console_(to_console),
           // A file never gets the closing "Ok"; the console leaves it out only
-          // when the line editor draws it as part of the prompt.
-          strip_marker_(!to_console || console_.mode().editor_prompt) {}
+          // when the line editor draws it as part of the prompt, or when quiet.
+          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet) {}
 
     ~Reply() { session_.policy().cancel_ends_run(false); }
 
@@ -101,7 +101,7 @@ class Reply {
             if (const int error = connection.last_error(); error != 0) {
                 char line[64];
                 std::snprintf(line, sizeof line, net::socket_message::receive_failed_format, error);
-                console_.show(line);
+                console_.show_failure(line);
             }
             throw;
         }
@@ -172,7 +172,7 @@ bool send_command(Session& session, const std::string& command, bool& timed_out)
 
 void report_lost(Session& session, bool timed_out) {
     Console& console = session.console();
-    console.show(texts::receive_failed);
+    console.show_failure(texts::receive_failed);
     if (timed_out) {
         console.report("no reply from " + session.peer() + " for " + session.reply_timeout_text +
                        " s");
@@ -201,6 +201,7 @@ ExchangeEnd exchange(Session& session, const std::string& command, const std::st
     }
     ExchangeEnd end = ExchangeEnd::reply_ended;
     bool discarded = false;
+    bool stripped = false;
     {
         Reply reply(session, to_console);
         std::string& chunk = session.chunk();
@@ -223,20 +224,24 @@ ExchangeEnd exchange(Session& session, const std::string& command, const std::st
             end = ExchangeEnd::output_failed;
         }
         discarded = reply.discarding();
+        stripped = reply.strips_marker();
     }
     session.policy().take_cancel(); // a Ctrl-C as the reply ended cancels nothing more
     session.file().close();
 
     switch (end) {
     case ExchangeEnd::reply_ended:
-        if (console.mode().editor_prompt || !to_console || discarded) {
+        if (stripped || discarded) {
             console.prompt();
         } else {
             console.show(texts::prompt_rest);
         }
         break;
     case ExchangeEnd::syntax_error:
-        console.show(texts::after_syntax_error);
+        // Quiet, only text that went to the console is ended by the newline.
+        if (to_console || !console.mode().quiet) {
+            console.show(texts::after_syntax_error);
+        }
         console.prompt();
         break;
     case ExchangeEnd::connection_lost:

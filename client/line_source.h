@@ -6,6 +6,8 @@
 #include <istream>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace cmdclient {
 
@@ -35,6 +37,23 @@ class StreamLineSource final : public LineSource {
 
   private:
     std::istream& input_;
+};
+
+// Lines given on the command line, in order; then the end of input.
+class ListLineSource final : public LineSource {
+  public:
+    explicit ListLineSource(std::vector<std::string> lines) : lines_(std::move(lines)) {}
+    LineRead read(std::string& line) override {
+        if (next_ == lines_.size()) {
+            return LineRead::end;
+        }
+        line = lines_[next_++];
+        return LineRead::line;
+    }
+
+  private:
+    std::vector<std::string> lines_;
+    std::size_t next_ = 0;
 };
 
 // Lines from a file descriptor, read in large blocks. Every wait for input goes

@@ -43,6 +43,8 @@ class Session {
     // messages; none: no limit.
     std::optional<double> reply_timeout;
     std::string reply_timeout_text;
+    // Stop at the first "Syntax error" reply (nothing more is sent).
+    bool exit_on_error = false;
 
     // Writes out the console and the redirect file; before the client waits.
     void write_out() {

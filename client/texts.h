@@ -17,6 +17,7 @@ inline constexpr const char* final_newline = "\n";
 
 // printf formats; %s is the program's name.
 inline constexpr const char* usage = "usage: %s [hostname] port#\n";
+inline constexpr const char* options_usage = "usage: %s [OPTIONS] [hostname] port#";
 // kept verbatim: scripts match on it ("specifiy").
 inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 
@@ -39,7 +40,7 @@ inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
 
 inline constexpr const char* help =
-    "usage: cmdclient [hostname] port#\n"
+    "usage: cmdclient [OPTIONS] [hostname] port#\n"
     "       cmdclient --help | --version\n"
     "\n"
     "Connects to a text command server (hostname: localhost, the default, or a\n"
@@ -51,9 +52,18 @@ inline constexpr const char* help =
     "  quit               ends the run (so does the end of input, or Ctrl-D)\n"
     "  terminate          is sent; the run ends after its reply\n"
     "\n"
+    "Options (before the host and port):\n"
+    "  --timeout SECONDS          give up when a reply pauses this long (exit 1)\n"
+    "  --connect-timeout SECONDS  give up connecting after this long (exit 1)\n"
+    "  -e, --exit-on-error        stop at the first \"Syntax error\" reply (exit 3)\n"
+    "  -q, --quiet                standard output gets the replies' text alone\n"
+    "  -c, --command COMMAND      run COMMAND instead of reading standard input\n"
+    "                             (may be given more than once)\n"
+    "\n"
     "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
-    "error, a failed or lost connection, or output or input that failed;\n"
-    "129, 130, 141, 143 when ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
+    "error, a failed, lost or timed-out connection, or output or input that\n"
+    "failed; 3 for a \"Syntax error\" reply with -e; 129, 130, 141, 143 when\n"
+    "ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
     "\n"
     "See cmdclient(1) for line editing, history, Ctrl-C and the reply rules.\n";
 

@@ -158,11 +158,12 @@ def reset():
     return ("reset", None)
 
 
-def session(test, script, stdin, cwd=None, args=()):
-    """Runs the client against a FakeServer playing `script`; checks that the
-    server saw what it expected and returns (client result, server)."""
+def session(test, script, stdin, cwd=None, args=(), options=()):
+    """Runs the client against a FakeServer playing `script` (with `options`
+    before the port, `args` after it); checks that the server saw what it
+    expected and returns (client result, server)."""
     with FakeServer(script) as server:
-        result = run_client([server.port] + list(args), stdin, cwd=cwd)
+        result = run_client(list(options) + [server.port] + list(args), stdin, cwd=cwd)
     test.assertEqual(server.failures, [], "server script: %r" % result.stdout[-200:])
     return result, server
 

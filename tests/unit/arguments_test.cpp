@@ -73,4 +73,70 @@ TEST(ParsePort, RejectsValuesAbove65535HoweverLong) {
     }
 }
 
+
+// An argument vector, as the options see it, and what they make of it.
+struct OptionCase {
+    std::vector<const char*> args; // after the program name
+    int first_server_argument;     // argv index where the host and port begin
+    const char* error;             // "" when the options are good
+    std::vector<std::string> commands;
+    double timeout; // 0: none
+    bool quiet;
+    bool exit_on_error;
+};
+
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    for (const char* arg : c.args) {
+        *out << arg << ' ';
+    }
+}
+
+class ParseOptions : public testing::TestWithParam<OptionCase> {};
+
+TEST_P(ParseOptions, FindOptionsOnlyBeforeTheHostAndPort) {
+    const OptionCase& c = GetParam();
+    std::vector<char*> argv{const_cast<char*>("cmdclient")};
+    for (const char* arg : c.args) {
+        argv.push_back(const_cast<char*>(arg));
+    }
+    const cmdclient::CommandLine line =
+        cmdclient::parse_options(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.error, c.error);
+    if (*c.error != '\0') {
+        return;
+    }
+    EXPECT_EQ(line.first_server_argument, c.first_server_argument);
+    EXPECT_EQ(line.options.commands, c.commands);
+    EXPECT_EQ(line.options.timeout ? line.options.timeout->value : 0.0, c.timeout);
+    EXPECT_EQ(line.options.quiet, c.quiet);
+    EXPECT_EQ(line.options.exit_on_error, c.exit_on_error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, ParseOptions,
+    testing::Values(
+        // Today's command lines keep their meaning.
+        OptionCase{{"5000"}, 1, "", {}, 0, false, false},
+        OptionCase{{"-h", "5000"}, 1, "", {}, 0, false, false},
+        OptionCase{{"5000", "extra"}, 1, "", {}, 0, false, false},
+        OptionCase{{"--help", "x"}, 1, "", {}, 0, false, false},
+        OptionCase{{"5000", "-q"}, 1, "", {}, 0, false, false},
+        // Options, in any order, then the host and port.
+        OptionCase{{"-q", "-e", "--timeout", "0.5", "10.0.0.7", "5000"}, 5, "", {}, 0.5, true,
+                   true},
+        OptionCase{{"-c", "regs", "--command", "mem 0 4", "5000"}, 5, "", {"regs", "mem 0 4"}, 0,
+                   false, false},
+        OptionCase{{"--quiet", "--exit-on-error", "-x", "5000"}, 3, "", {}, 0, true, true},
+        // Missing and bad values name the option.
+        OptionCase{{"--timeout"}, 0, "--timeout needs a number of seconds", {}, 0, false, false},
+        OptionCase{{"-c"}, 0, "-c needs a value", {}, 0, false, false},
+        OptionCase{{"--timeout", "0", "5000"}, 0,
+                   "--timeout needs a positive number of seconds, not '0'", {}, 0, false, false},
+        OptionCase{{"--connect-timeout", "1s", "5000"}, 0,
+                   "--connect-timeout needs a positive number of seconds, not '1s'", {}, 0, false,
+                   false},
+        OptionCase{{"--timeout", "nan", "5000"}, 0,
+                   "--timeout needs a positive number of seconds, not 'nan'", {}, 0, false,
+                   false}));
+
 } // namespace
