@@ -40,7 +40,8 @@ inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
 
 inline constexpr const char* help =
-    "usage: cmdclient [OPTIONS] [hostname] port#\n"
+    "usage: cmdclient [hostname] port#\n"
+    "       cmdclient [OPTIONS] [hostname] port#\n"
     "       cmdclient --help | --version\n"
     "\n"
     "Connects to a text command server (hostname: localhost, the default, or a\n"
