@@ -1,5 +1,6 @@
 #include "client/command_loop.h"
 
+#include "client/command_grammar.h"
 #include "client/console_platform.h"
 #include "client/texts.h"
 
@@ -43,7 +44,7 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         }
         command = line;
         split_redirection(command, target);
-        if (command == texts::quit_command) {
+        if (command == grammar::quit) {
             lines.remember(line);
             return LoopEnd::quit;
         }
@@ -56,7 +57,7 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         if (session.exchange(command, target) == ReplyEnd::connection_lost) {
             return LoopEnd::connection_lost;
         }
-        if (command == texts::terminate_command) {
+        if (command == grammar::terminate) {
             return LoopEnd::terminated;
         }
     }
