@@ -1,0 +1,11 @@
+// Prints the numbers of the system calls that the terminal tests watch the
+// client wait in (as /proc/PID/syscall shows them), one "name number" a line.
+#include <cstdio>
+
+#include <sys/syscall.h>
+
+int main() {
+    std::printf("read %d\nrecvfrom %d\n", static_cast<int>(SYS_read),
+                static_cast<int>(SYS_recvfrom));
+    return 0;
+}
