@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -46,13 +45,6 @@ TEST_F(HistoryStoreTest, RunsSideBySideKeepEachOthersLines) {
     struct stat status {};
     ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
-}
-
-TEST_F(HistoryStoreTest, ReportsAFileThatCannotBeWritten) {
-    const cmdclient::HistoryStore store({folder_ + "/missing/history", false});
-    int error = 0;
-    EXPECT_FALSE(store.append({"regs"}, error));
-    EXPECT_EQ(error, ENOENT);
 }
 
 } // namespace

@@ -63,14 +63,4 @@ INSTANTIATE_TEST_SUITE_P(
         Input{"long_line", long_line + "\r\nnext", {long_line, "next"}},
         Input{"many_lines", std::string(200000, '\n'), std::vector<std::string>(200000)}));
 
-TEST(DescriptorLineSource, ReportsAReadErrorInsteadOfAnEnd) {
-    const int folder = ::open(".", O_RDONLY);
-    ASSERT_GE(folder, 0);
-    cmdclient::DescriptorLineSource source(folder);
-    std::string line;
-    EXPECT_EQ(source.read(line), LineRead::failed);
-    EXPECT_EQ(source.error(), EISDIR);
-    ::close(folder);
-}
-
 } // namespace
