@@ -13,8 +13,8 @@ namespace cmdclient {
 using FolderLister = std::function<std::vector<std::string>(const std::string& folder)>;
 
 struct Completion {
-    std::string insert;                // typed for the user at the cursor
-    std::vector<std::string> choices;  // listed when nothing can be inserted
+    std::string insert;               // typed for the user at the cursor
+    std::vector<std::string> choices; // listed when nothing can be inserted
 };
 
 // A unique match is inserted whole, with no space after it: a word is sent

@@ -128,8 +128,8 @@ class LineEditor final : public LineSource {
             return;
         }
         history_reported_ = true;
-        console_.report(std::string(texts::history_unusable) + " '" + store_.path() +
-                        "': " + what + ": " + platform::error_text(error));
+        console_.report(std::string(texts::history_unusable) + " '" + store_.path() + "': " + what +
+                        ": " + platform::error_text(error));
     }
 
     void load_history() {
@@ -259,9 +259,9 @@ class LineEditor final : public LineSource {
         ::el_get(editor_, EL_GETTC, "co", &columns);
         const LineInfoW* info = ::el_wline(editor_);
         const std::size_t prompt = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
-        const std::size_t before = (prompt == static_cast<std::size_t>(-1) ? prompt_text_.size()
-                                                                          : prompt) +
-                                   static_cast<std::size_t>(info->cursor - info->buffer);
+        const std::size_t before =
+            (prompt == static_cast<std::size_t>(-1) ? prompt_text_.size() : prompt) +
+            static_cast<std::size_t>(info->cursor - info->buffer);
         redraw(columns > 0 ? before / static_cast<std::size_t>(columns) : 0);
     }
 
@@ -281,9 +281,8 @@ class LineEditor final : public LineSource {
     // Tab: see complete(). One match is filled in; several are listed.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
-        const Completion found =
-            cmdclient::complete(std::string(info->buffer, info->cursor), history_lines(),
-                                &platform::folder_entries);
+        const Completion found = cmdclient::complete(std::string(info->buffer, info->cursor),
+                                                     history_lines(), &platform::folder_entries);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
             return CC_REFRESH;

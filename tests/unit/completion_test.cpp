@@ -48,15 +48,15 @@ INSTANTIATE_TEST_SUITE_P(
         // Words of earlier commands, never with a space after them.
         TabCase{"qu", "it", {}}, TabCase{"ter", "minate", {}}, TabCase{"poke ra", "dix", {}},
         TabCase{"r", "", {"radix", "regs"}}, TabCase{"re", "gs", {}},
-        TabCase{"regs", "", {}},           // nothing longer than the word
-        TabCase{"mem.t", "", {}},          // targets are not words
-        TabCase{"1", "6", {}},             // a tab separates words too
+        TabCase{"regs", "", {}},  // nothing longer than the word
+        TabCase{"mem.t", "", {}}, // targets are not words
+        TabCase{"1", "6", {}},    // a tab separates words too
         TabCase{"x", "", {}},
         // File names after the first '>', the spaces after it skipped.
         TabCase{"regs > du", "mp", {}}, TabCase{"regs >du", "mp", {}},
         TabCase{"regs > dump", "", {"dump.txt", "dumps/"}},
         TabCase{"regs > dumps/re", "gisters.txt", {}},
-        TabCase{"regs > dumps/", "r", {}}, // hidden names are left out...
+        TabCase{"regs > dumps/", "r", {}},    // hidden names are left out...
         TabCase{"regs > dumps/.", "old", {}}, // ...unless asked for
         TabCase{"regs > /abs/f", "ile", {}}, TabCase{"regs > nowhere/x", "", {}},
         TabCase{"a > b > dum", "", {}})); // everything after the first '>' is the name

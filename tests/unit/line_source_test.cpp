@@ -53,14 +53,15 @@ TEST_P(DescriptorLines, WaitsOnANonBlockingDescriptor) {
 
 const std::string long_line(3 << 20, 'r'); // many reads of the descriptor, many blocks
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, DescriptorLines,
-    testing::Values(
-        // A final CR with no newline after it belongs to the line.
-        Input{"line_ends", "regs\r\n\nq\rx\r\n\r\r\n  \nlast\r",
-              {"regs", "", "q\rx", "\r", "  ", "last\r"}},
-        Input{"nothing", "", {}}, Input{"one_newline", "\n", {""}},
-        Input{"long_line", long_line + "\r\nnext", {long_line, "next"}},
-        Input{"many_lines", std::string(200000, '\n'), std::vector<std::string>(200000)}));
+INSTANTIATE_TEST_SUITE_P(Inputs, DescriptorLines,
+                         testing::Values(
+                             // A final CR with no newline after it belongs to the line.
+                             Input{"line_ends",
+                                   "regs\r\n\nq\rx\r\n\r\r\n  \nlast\r",
+                                   {"regs", "", "q\rx", "\r", "  ", "last\r"}},
+                             Input{"nothing", "", {}}, Input{"one_newline", "\n", {""}},
+                             Input{"long_line", long_line + "\r\nnext", {long_line, "next"}},
+                             Input{"many_lines", std::string(200000, '\n'),
+                                   std::vector<std::string>(200000)}));
 
 } // namespace

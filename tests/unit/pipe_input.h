@@ -3,8 +3,8 @@
 #pragma once
 
 #include <csignal>
-#include <string>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include <unistd.h>
