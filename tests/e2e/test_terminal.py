@@ -261,12 +261,20 @@ class UnderAShell(InTemporaryDirectory, unittest.TestCase):
         self.finish(shell)
 
 
+def hang_up(process):
+    """Hangs up on a script and its client, as closing the terminal would."""
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGHUP)
+        process.wait(RUN_DEADLINE)
+
+
 @unittest.skipUnless(os.environ.get("CMDCLIENT_DEMO_SERVER"), "no demo server built")
 class TryScript(InTemporaryDirectory, unittest.TestCase):
 
     def test_ctrl_c_at_the_prompt_leaves_the_demo_server_running(self):
         client = TerminalClient(0, self.cwd, command=[TRY])
         self.addCleanup(client.close)
+        self.addCleanup(hang_up, client.process)  # first: the script then stops its server
         client.wait_for_prompt()
         client.type(b"half")
         client.wait_for(lambda lines: client.cursor_line() == "Ok> half", "the echo")
