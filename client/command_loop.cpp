@@ -1,5 +1,6 @@
 #include "client/command_loop.h"
 
+#include "client/command_grammar.h"
 #include "client/console_platform.h"
 #include "client/exchange.h"
 #include "client/texts.h"
@@ -44,7 +45,7 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         }
         command = line;
         split_redirection(command, target);
-        if (command == texts::quit_command) {
+        if (command == grammar::quit) {
             lines.remember(line);
             return LoopEnd::quit;
         }
@@ -70,7 +71,7 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
             console.report_output_failure();
             return LoopEnd::output_failed;
         }
-        if (command == texts::terminate_command) {
+        if (command == grammar::terminate) {
             return LoopEnd::terminated;
         }
     }

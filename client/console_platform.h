@@ -1,9 +1,14 @@
 // The one place where the console's system calls differ between POSIX and
-// Windows: descriptors, terminals, signals and the standard descriptors' health.
-// Everything else in the client is written against the names declared here.
+// Windows: descriptors, terminals, signals, the standard descriptors' health,
+// the environment and private files. Everything else in the client is written
+// against the names declared here. console_platform_posix.cpp and
+// console_platform_windows.cpp implement them (CMake builds one of the two);
+// console_platform.cpp holds what both share.
 #pragma once
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 namespace cmdclient::platform {
 
@@ -52,8 +57,7 @@ void open_missing_standard_descriptors() noexcept;
 // file-size limit makes writes fail instead of killing.
 void install_signal_handlers() noexcept;
 
-// Where per-user state lives: $XDG_STATE_HOME, else ~/.local/state. Empty when
-// neither can be found.
+// The value of an environment variable, or null when it is not set.
 const char* environment(const char* name) noexcept;
 
 // Creates a folder and its parents for the user alone; true if it exists after.
@@ -62,5 +66,27 @@ bool make_private_folders(const char* path) noexcept;
 // Opens (creating if needed) a file only its owner may read or write, and
 // takes back any wider mode an existing file had. True on success.
 bool make_private_file(const char* path) noexcept;
+
+// Opens (creating if needed, as make_private_file does) and locks a file for
+// this process alone until unlock_file(): other runs that lock it wait. A
+// handle, or -1 with the error in last_error().
+int lock_private_file(const char* path) noexcept;
+void unlock_file(int handle) noexcept;
+
+// The entries of a folder ("" is the current one) except "." and "..", each
+// folder among them with a '/' after its name; empty when it cannot be read.
+std::vector<std::string> folder_entries(const std::string& folder);
+
+// While the line editor reads keys, a window resize and a stop key (Ctrl-Z)
+// are caught and recorded instead of acted on by the system, so the editor
+// can hand the terminal back before it stops and redraw after. Outside that
+// time they keep their usual effect (a reply stops as any program does).
+enum class EditorSignal { none, resized, stop };
+void catch_editor_signals() noexcept;
+void release_editor_signals() noexcept;
+// The recorded one (a stop before a resize), cleared.
+EditorSignal take_editor_signal() noexcept;
+// Stops the process as Ctrl-Z would; returns once it is continued.
+void stop_process() noexcept;
 
 } // namespace cmdclient::platform

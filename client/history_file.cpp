@@ -24,4 +24,17 @@ std::string folder_of(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+std::vector<std::string> merge_history(std::vector<std::string> saved,
+                                       const std::vector<std::string>& added, std::size_t kept) {
+    for (const auto& line : added) {
+        if (saved.empty() || saved.back() != line) {
+            saved.push_back(line);
+        }
+    }
+    if (saved.size() > kept) {
+        saved.erase(saved.begin(), saved.end() - static_cast<std::ptrdiff_t>(kept));
+    }
+    return saved;
+}
+
 } // namespace cmdclient

@@ -1,6 +1,10 @@
+// The history of lines typed at the terminal: where its file is, and how this
+// run's lines join those that other runs, perhaps still going, have saved.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace cmdclient {
 
@@ -17,5 +21,35 @@ HistoryFile history_file();
 
 // The folder part of a path ("" when it has none).
 std::string folder_of(const std::string& path);
+
+// How many lines the file keeps: the latest.
+inline constexpr std::size_t history_kept = 1000;
+
+// `saved` (the file's lines, oldest first) followed by `added`, except a line
+// that repeats the one before it, cut to the last `kept`.
+std::vector<std::string> merge_history(std::vector<std::string> saved,
+                                       const std::vector<std::string>& added,
+                                       std::size_t kept = history_kept);
+
+// The history file itself, in the line editor's format. Every save reads the
+// file afresh under a lock and adds this run's new lines to what is there, so
+// runs side by side never drop each other's lines.
+class HistoryStore {
+  public:
+    explicit HistoryStore(HistoryFile file) : file_(std::move(file)) {}
+
+    const std::string& path() const noexcept { return file_.path; }
+
+    // The lines in the file, oldest first; a missing file has none. False
+    // with the error number in `error` when it cannot be read.
+    bool load(std::vector<std::string>& lines, int& error) const;
+
+    // Adds `added` to the file (created for its owner alone, its folder too
+    // when the place is the default one). False with `error` when it fails.
+    bool append(const std::vector<std::string>& added, int& error) const;
+
+  private:
+    HistoryFile file_;
+};
 
 } // namespace cmdclient

@@ -1,82 +1,34 @@
-// Line editing and history at a terminal, with libedit.
+// The line editor at a terminal: libedit set up with the client's keys, its
+// prompt, history and completion, reading keys through the client's own
+// function so that signals reach the command loop.
 #include "client/line_editor.h"
 
+#include "client/completion.h"
 #include "client/console_platform.h"
 #include "client/texts.h"
 #include "net/wait.h"
 
 #include <histedit.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <clocale>
-#include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <cwchar>
-#include <set>
 #include <string>
 #include <vector>
-
-#include <dirent.h>
-#include <sys/stat.h>
 
 namespace cmdclient {
 
 namespace {
 
-constexpr int history_size = 1000;
-
-// The longest common beginning of all `words`.
-std::string common_prefix(const std::vector<std::string>& words) {
-    std::string prefix = words.front();
-    for (const auto& word : words) {
-        std::size_t same = 0;
-        while (same < prefix.size() && same < word.size() && prefix[same] == word[same]) {
-            ++same;
-        }
-        prefix.resize(same);
-    }
-    return prefix;
-}
-
-bool is_folder(const std::string& path) {
-    struct stat status {};
-    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
-}
-
-// File names that begin with `word` (which may name folders on the way).
-std::vector<std::string> file_names_starting(const std::string& word) {
-    const auto slash = word.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : word.substr(0, slash + 1);
-    const std::string start = slash == std::string::npos ? word : word.substr(slash + 1);
-    std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str());
-    if (dir == nullptr) {
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == ".." || (name[0] == '.' && start.empty())) {
-            continue;
-        }
-        if (name.compare(0, start.size(), start) == 0) {
-            const std::string path = folder + name;
-            names.push_back(is_folder(path) ? path + "/" : path);
-        }
-    }
-    ::closedir(dir);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 class LineEditor final : public LineSource {
   public:
     LineEditor(Console& console, HistoryFile history)
-        : console_(console), history_file_(std::move(history)) {
+        : console_(console), store_(std::move(history)) {
         std::setlocale(LC_CTYPE, ""); // multibyte text is edited as characters
         history_ = ::history_init();
         HistEvent event;
-        ::history(history_, &event, H_SETSIZE, history_size);
+        ::history(history_, &event, H_SETSIZE, static_cast<int>(history_kept));
         ::history(history_, &event, H_SETUNIQUE, 1);
         load_history();
 
@@ -85,7 +37,7 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_EDITOR, "emacs");
         ::el_set(editor_, EL_HIST, ::history, history_);
         ::el_set(editor_, EL_PROMPT, &LineEditor::prompt_of);
-        ::el_set(editor_, EL_GETCFN, &LineEditor::read_character);
+        ::el_set(editor_, EL_GETCFN, &LineEditor::next_character);
         // The wide form keeps these names as given; the narrow one copies them
         // and never frees the copies.
         ::el_wset(editor_, EL_ADDFN, L"cmdclient-complete", L"Complete a file name or a word",
@@ -129,7 +81,9 @@ class LineEditor final : public LineSource {
         ::el_resize(editor_);
         int count = 0;
         interrupted_ = false;
+        platform::catch_editor_signals();
         const char* text = ::el_gets(editor_, &count);
+        platform::release_editor_signals();
         console_.at_line_start();
         if (interrupted_) {
             return LineRead::interrupted;
@@ -140,7 +94,6 @@ class LineEditor final : public LineSource {
                 return LineRead::failed;
             }
             return LineRead::end; // Ctrl-D on an empty line
-
         }
         line.assign(text, static_cast<std::size_t>(count));
         if (!line.empty() && line.back() == '\n') {
@@ -157,7 +110,13 @@ class LineEditor final : public LineSource {
         }
         HistEvent event;
         ::history(history_, &event, H_ENTER, line.c_str());
-        save_history();
+        if (store_.path().empty()) {
+            return;
+        }
+        int error = 0;
+        if (!store_.append({line}, error)) {
+            report_history_trouble("cannot be written", error);
+        }
     }
 
   private:
@@ -170,39 +129,34 @@ class LineEditor final : public LineSource {
             return;
         }
         history_reported_ = true;
-        console_.report(std::string(texts::history_unusable) + " '" + history_file_.path +
-                        "': " + what + ": " + platform::error_text(error));
+        console_.report(std::string(texts::history_unusable) + " '" + store_.path() + "': " + what +
+                        ": " + platform::error_text(error));
     }
 
     void load_history() {
-        if (history_file_.path.empty()) {
+        std::vector<std::string> lines;
+        int error = 0;
+        if (store_.path().empty()) {
             return;
         }
+        if (!store_.load(lines, error)) {
+            report_history_trouble("cannot be read", error);
+        }
         HistEvent event;
-        errno = 0;
-        if (::history(history_, &event, H_LOAD, history_file_.path.c_str()) < 0 &&
-            errno != ENOENT) {
-            report_history_trouble("cannot be read", errno != 0 ? errno : EINVAL);
+        for (const auto& line : lines) {
+            ::history(history_, &event, H_ENTER, line.c_str());
         }
     }
 
-    void save_history() {
-        if (history_file_.path.empty()) {
-            return;
-        }
-        if (history_file_.create_folder) {
-            const std::string folder = folder_of(history_file_.path);
-            if (!folder.empty()) {
-                platform::make_private_folders(folder.c_str());
-            }
-        }
+    // The lines of the history, oldest first.
+    std::vector<std::string> history_lines() {
+        std::vector<std::string> lines;
         HistEvent event;
-        errno = 0;
-        // Created for its owner alone before anything is written into it.
-        if (!platform::make_private_file(history_file_.path.c_str()) ||
-            ::history(history_, &event, H_SAVE, history_file_.path.c_str()) < 0) {
-            report_history_trouble("cannot be written", errno != 0 ? errno : EIO);
+        for (int more = ::history(history_, &event, H_LAST); more >= 0;
+             more = ::history(history_, &event, H_PREV)) {
+            lines.emplace_back(event.str);
         }
+        return lines;
     }
 
     static LineEditor& of(EditLine* editor) {
@@ -215,30 +169,69 @@ class LineEditor final : public LineSource {
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
 
-    // Reads one character for the editor, waiting through the one wait. A stop
-    // signal ends the line being read as Enter would, so the editor restores
-    // the terminal and leaves the line on screen; the caller drops it and acts
-    // on the signal.
-    static int read_character(EditLine* editor, wchar_t* character) {
+    // Reads one byte from the terminal: 1, 0 at its end, or -1 with the error
+    // in `error` (EINTR when a signal cut the wait short). It waits through
+    // the one wait, hearing any signal, so that a stop signal, Ctrl-Z and a
+    // resize are looked at between keys.
+    static long read_terminal_byte(char& byte, int& error) {
+        const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
+        for (;;) {
+            switch (net::wait_for(terminal, net::Direction::readable, {}, true)) {
+            case net::WaitResult::ready:
+            case net::WaitResult::timed_out:
+                break;
+            case net::WaitResult::stop_signal:
+            case net::WaitResult::interrupted:
+                error = EINTR;
+                return -1;
+            case net::WaitResult::failed:
+                error = platform::last_error();
+                return -1;
+            }
+            const long count = platform::read_some(platform::standard_input, &byte, 1);
+            if (count >= 0) {
+                return count;
+            }
+            error = platform::last_error();
+            if (!platform::would_block(error)) {
+                return -1;
+            }
+        }
+    }
+
+    // The editor's next character. A stop signal ends the line being read
+    // (the client then acts on it); Ctrl-Z and a resize are handled here,
+    // between keys.
+    static int next_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
         for (;;) {
-            const net::WaitResult waited = net::wait_for(
-                net::waitable_descriptor(platform::standard_input), net::Direction::readable, {});
-            if (waited == net::WaitResult::stop_signal) {
+            if (net::pending_stop_signal() != 0) {
+                // End the line as Enter would, so the editor leaves it on
+                // screen and moves on; the caller drops it and acts on the signal.
                 self.decoding_ = std::mbstate_t{};
                 self.interrupted_ = true;
                 *character = L'\n';
                 return 1;
             }
+            switch (platform::take_editor_signal()) {
+            case platform::EditorSignal::stop:
+                self.suspend();
+                continue;
+            case platform::EditorSignal::resized:
+                self.resized();
+                continue;
+            case platform::EditorSignal::none:
+                break;
+            }
             char byte = 0;
-            const long count = platform::read_some(platform::standard_input, &byte, 1);
+            int error = 0;
+            const long count = read_terminal_byte(byte, error);
             if (count == 0) {
                 return 0;
             }
             if (count < 0) {
-                const int error = platform::last_error();
-                if (platform::would_block(error) || platform::interrupted(error)) {
-                    continue;
+                if (platform::interrupted(error)) {
+                    continue; // the signal is looked at above
                 }
                 self.decoding_ = std::mbstate_t{};
                 self.read_error_ = error;
@@ -258,66 +251,68 @@ class LineEditor final : public LineSource {
         }
     }
 
-    // Tab: after a '>' completes the file name being typed; before it, a word
-    // from earlier lines. One match is filled in; several are listed.
+    // Ctrl-Z: the terminal goes back to the mode the shell expects while the
+    // client is stopped; on return it is taken again and the line redrawn
+    // where the shell left the cursor, on a line of its own.
+    void suspend() {
+        ::el_set(editor_, EL_PREP_TERM, 0);
+        platform::stop_process();
+        ::el_set(editor_, EL_PREP_TERM, 1);
+        redraw(0);
+    }
+
+    // A new window size: the terminal has rewrapped the prompt and the line
+    // at its new width, so the line starts as many rows above the cursor as
+    // the text before the cursor fills.
+    void resized() {
+        ::el_resize(editor_);
+        int columns = 0;
+        ::el_get(editor_, EL_GETTC, "co", &columns);
+        const LineInfoW* info = ::el_wline(editor_);
+        const std::size_t prompt = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
+        const std::size_t before =
+            (prompt == static_cast<std::size_t>(-1) ? prompt_text_.size() : prompt) +
+            static_cast<std::size_t>(info->cursor - info->buffer);
+        redraw(columns > 0 ? before / static_cast<std::size_t>(columns) : 0);
+    }
+
+    // Clears from the start of the line, `rows_up` rows above the cursor, to
+    // the end of the screen and draws the prompt and the line again.
+    void redraw(std::size_t rows_up) {
+        ::el_resize(editor_);
+        std::string clear = "\r";
+        if (rows_up > 0) {
+            clear += "\x1b[" + std::to_string(rows_up) + "A";
+        }
+        console_.show(clear + "\x1b[J");
+        console_.flush();
+        ::el_set(editor_, EL_REFRESH);
+    }
+
+    // Tab: see complete(). One match is filled in; several are listed.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
-        const std::string before(info->buffer, info->cursor);
-        std::string word;
-        std::vector<std::string> matches;
-        const auto arrow = before.find('>');
-        if (arrow != std::string::npos) {
-            const auto name = before.find_first_not_of(' ', arrow + 1);
-            word = name == std::string::npos ? std::string() : before.substr(name);
-            matches = file_names_starting(word);
-        } else {
-            const auto space = before.find_last_of(' ');
-            word = space == std::string::npos ? before : before.substr(space + 1);
-            matches = history_words_starting(word);
-        }
-        if (matches.empty()) {
-            return CC_ERROR;
-        }
-        std::string addition = common_prefix(matches).substr(word.size());
-        if (matches.size() == 1 && arrow == std::string::npos) {
-            addition += ' ';
-        }
-        if (!addition.empty()) {
-            ::el_insertstr(editor_, addition.c_str());
+        const Completion found = cmdclient::complete(std::string(info->buffer, info->cursor),
+                                                     history_lines(), &platform::folder_entries);
+        if (!found.insert.empty()) {
+            ::el_insertstr(editor_, found.insert.c_str());
             return CC_REFRESH;
         }
+        if (found.choices.empty()) {
+            return CC_ERROR;
+        }
         std::string listing = "\n";
-        for (const auto& match : matches) {
-            listing += match + "  ";
+        for (const auto& choice : found.choices) {
+            listing += choice + "  ";
         }
         listing += "\n";
-        std::fputs(listing.c_str(), stdout);
-        std::fflush(stdout);
+        console_.show(listing);
+        console_.flush();
         return CC_REDISPLAY;
     }
 
-    std::vector<std::string> history_words_starting(const std::string& start) {
-        std::set<std::string> words;
-        HistEvent event;
-        for (int more = ::history(history_, &event, H_FIRST); more >= 0;
-             more = ::history(history_, &event, H_NEXT)) {
-            std::string line = event.str;
-            line.erase(std::min(line.find('>'), line.size()));
-            std::size_t at = 0;
-            while ((at = line.find_first_not_of(" \t", at)) != std::string::npos) {
-                const auto end = std::min(line.find_first_of(" \t", at), line.size());
-                const std::string word = line.substr(at, end - at);
-                if (word.size() > start.size() && word.compare(0, start.size(), start) == 0) {
-                    words.insert(word);
-                }
-                at = end;
-            }
-        }
-        return {words.begin(), words.end()};
-    }
-
     Console& console_;
-    HistoryFile history_file_;
+    HistoryStore store_;
     History* history_ = nullptr;
     EditLine* editor_ = nullptr;
     std::string prompt_text_ = texts::prompt;

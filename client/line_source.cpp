@@ -1,7 +1,6 @@
 #include "client/line_source.h"
 
 #include "client/console_platform.h"
-#include "client/texts.h"
 #include "net/wait.h"
 
 #include <cstring>
@@ -10,10 +9,6 @@ namespace cmdclient {
 
 namespace {
 constexpr std::size_t input_block = std::size_t{64} << 10;
-}
-
-LineRead StreamLineSource::read(std::string& line) {
-    return read_input_line(input_, line) ? LineRead::line : LineRead::end;
 }
 
 DescriptorLineSource::DescriptorLineSource(int fd) : fd_(fd), buffer_(new char[input_block]) {}
@@ -42,6 +37,7 @@ LineRead DescriptorLineSource::read(std::string& line) {
         switch (net::wait_for(net::waitable_descriptor(fd_), net::Direction::readable, {})) {
         case net::WaitResult::ready:
         case net::WaitResult::timed_out:
+        case net::WaitResult::interrupted:
             break;
         case net::WaitResult::stop_signal:
             return LineRead::interrupted; // what was read of the line stays
@@ -65,31 +61,6 @@ LineRead DescriptorLineSource::read(std::string& line) {
         error_ = error;
         return LineRead::failed;
     }
-}
-
-bool read_input_line(std::istream& input, std::string& line) {
-    if (!std::getline(input, line)) {
-        return false;
-    }
-    // At end of input the line had no newline, so a final CR is the user's own.
-    if (!input.eof() && !line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    return true;
-}
-
-void split_redirection(std::string& command, std::string& target) {
-    target = texts::console_target;
-    const auto arrow = command.find('>');
-    if (arrow == std::string::npos) {
-        return;
-    }
-    // Only spaces are skipped; trailing spaces stay part of the file name.
-    const auto name = command.find_first_not_of(' ', arrow + 1);
-    target = name == std::string::npos ? std::string() : command.substr(name);
-    command.erase(arrow);
-    const auto last = command.find_last_not_of(' ');
-    command.erase(last == std::string::npos ? 0 : last + 1);
 }
 
 } // namespace cmdclient

@@ -1,9 +1,8 @@
-// Where the command loop gets its lines: a plain stream, standard input read
-// by the client itself, or the line editor at a terminal.
+// Where the command loop gets its lines: standard input read by the client
+// itself, or the line editor at a terminal.
 #pragma once
 
 #include <cstddef>
-#include <istream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -27,16 +26,6 @@ class LineSource {
     virtual int error() const noexcept { return 0; }
     // The loop took this line (sent it, or quit on it); a source with history keeps it.
     virtual void remember(const std::string& /*line*/) {}
-};
-
-// Lines from a stream (tests, and anywhere no descriptor is at hand).
-class StreamLineSource final : public LineSource {
-  public:
-    explicit StreamLineSource(std::istream& input) : input_(input) {}
-    LineRead read(std::string& line) override;
-
-  private:
-    std::istream& input_;
 };
 
 // Lines given on the command line, in order; then the end of input.
@@ -76,16 +65,5 @@ class DescriptorLineSource final : public LineSource {
     bool ended_ = false;
     int error_ = 0;
 };
-
-// Reads one line, of any length, into `line` without its newline; a carriage
-// return right before the newline goes too (CR LF line ends). A last line with
-// no newline is still a line. False only when no more input is left at all.
-bool read_input_line(std::istream& input, std::string& line);
-
-// Splits an optional redirection off `command`: everything after the first '>'
-// is the target, less the spaces right after the '>'; the command keeps what
-// came before, less its trailing spaces. Without a '>' the command stays exactly
-// as typed and the target is "stdout", the console.
-void split_redirection(std::string& command, std::string& target);
 
 } // namespace cmdclient

@@ -9,6 +9,8 @@ Waited StopPolicy::wait(net::Waitable what, net::Direction direction, net::Deadl
             return Waited::ready;
         case net::WaitResult::timed_out:
             return Waited::timed_out;
+        case net::WaitResult::interrupted:
+            continue;
         case net::WaitResult::failed:
             return Waited::failed;
         case net::WaitResult::stop_signal:

@@ -1,6 +1,8 @@
 // The console's own texts, in one place. Scripts match on every one of them.
 #pragma once
 
+#include "client/command_grammar.h"
+
 namespace cmdclient::texts {
 
 inline constexpr const char* banner = "Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
@@ -21,10 +23,9 @@ inline constexpr const char* options_usage = "usage: %s [OPTIONS] [hostname] por
 // kept verbatim: scripts match on it ("specifiy").
 inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 
-// The words the client handles itself.
-inline constexpr const char* quit_command = "quit";
-inline constexpr const char* terminate_command = "terminate";
-inline constexpr const char* console_target = "stdout";
+// The target that means the console (the grammar's own word, named here too
+// for the code that writes replies).
+inline constexpr const char* console_target = grammar::console_target;
 
 // Standard error lines, each after "cmdclient: ".
 inline constexpr const char* error_prefix = "cmdclient: ";

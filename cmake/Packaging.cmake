@@ -1,7 +1,7 @@
 # What is installed besides the program, and the packages made from it:
 # on Linux a Debian package (cmdclient_<version>_amd64.deb), on Windows a zip
-# (cmdclient-<version>-win64.zip) with the program, README.md, LICENSE and the
-# manual as plain text.
+# (cmdclient-<version>-win64.zip) with the program, README.md (and the docs it
+# links to), LICENSE and the manual as plain text.
 include(GNUInstallDirs)
 
 # The version stated in the manual page and in both change logs must be the
@@ -27,10 +27,22 @@ if(WIN32)
             -DOUTPUT=${docs}/cmdclient.txt -P ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/man/cmdclient.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
     COMMENT "Rendering the manual page as text")
-  add_custom_target(docs ALL DEPENDS ${docs}/cmdclient.txt)
-  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE
-                ${docs}/cmdclient.txt
+  # The texts in the zip have Windows' line ends, as its editors expect.
+  set(texts ${docs}/cmdclient.txt)
+  foreach(source README.md LICENSE docs/reliability.md docs/performance.md)
+    add_custom_command(
+      OUTPUT ${docs}/zip/${source}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source}
+              -DOUTPUT=${docs}/zip/${source} -P ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/cmake/crlf.cmake
+      COMMENT "Giving ${source} CR LF line ends")
+    list(APPEND texts ${docs}/zip/${source})
+  endforeach()
+  add_custom_target(docs ALL DEPENDS ${texts})
+  install(FILES ${docs}/zip/README.md ${docs}/zip/LICENSE ${docs}/cmdclient.txt
           DESTINATION .)
+  install(FILES ${docs}/zip/docs/reliability.md ${docs}/zip/docs/performance.md
+          DESTINATION docs)
 else()
   # Debian installs manual pages and change logs compressed.
   set(compressed)

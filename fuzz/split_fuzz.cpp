@@ -1,7 +1,7 @@
 // Splitting an input line: the command never holds a '>', the target is all
 // that follows the first '>' less the spaces right after it, and the command is
 // what precedes it less its trailing spaces. A line without '>' is untouched.
-#include "client/line_source.h"
+#include "client/command_grammar.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -45,6 +45,7 @@ enum class WaitResult {
     ready,       // the descriptor is ready (or has failed: the next call says how)
     stop_signal, // a stop signal was recorded; take_stop_signal() says which
     timed_out,   // the deadline passed first
+    interrupted, // another signal came, and the caller asked to hear of any
     failed,      // the wait itself failed; errno (last_socket_error on Windows) says why
 };
 
@@ -69,8 +70,10 @@ auto with_stop_signals_let_through(Call&& call);
 
 // Waits until `what` is ready in `direction`, a stop signal is recorded (one
 // recorded before the call counts too), or `deadline` passes. Other signals
-// that interrupt the wait are waited through.
-WaitResult wait_for(Waitable what, Direction direction, Deadline deadline) noexcept;
+// that interrupt the wait are waited through, unless `any_signal` asks to
+// hear of them (the line editor's resize and Ctrl-Z).
+WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
+                    bool any_signal = false) noexcept;
 
 // Ends the process by `signal` with its default action, as if it had never
 // been caught, so the parent sees the usual status (130, 143, 129 in shells).

@@ -80,7 +80,8 @@ void let_stop_signals_through(bool let_through) noexcept {
 }
 } // namespace detail
 
-WaitResult wait_for(Waitable what, Direction direction, Deadline deadline) noexcept {
+WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
+                    bool any_signal) noexcept {
     pollfd descriptor{static_cast<int>(what.handle),
                       static_cast<short>(direction == Direction::readable ? POLLIN : POLLOUT), 0};
     for (;;) {
@@ -103,6 +104,9 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline) noexc
         }
         if (errno != EINTR) {
             return WaitResult::failed;
+        }
+        if (any_signal && recorded_signal == 0) {
+            return WaitResult::interrupted;
         }
     }
 }

@@ -41,7 +41,7 @@ namespace detail {
 void let_stop_signals_through(bool) noexcept {}
 } // namespace detail
 
-WaitResult wait_for(Waitable what, Direction direction, Deadline deadline) noexcept {
+WaitResult wait_for(Waitable what, Direction direction, Deadline deadline, bool) noexcept {
     for (;;) {
         if (recorded_signal != 0) {
             return WaitResult::stop_signal;

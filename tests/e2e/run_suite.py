@@ -1,5 +1,5 @@
 """Runs one end-to-end suite in a fresh temporary working directory, so that
-no test can write into the source tree: run_suite.py SUITE [unittest args]."""
+no test can write into the source tree: run_suite.py SUITE[.CLASS] [unittest args]."""
 
 import os
 import sys
@@ -10,10 +10,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 
 if __name__ == "__main__":
     sys.path.insert(0, HERE)
-    suite = sys.argv[1]
+    suite, _, cases = sys.argv[1].partition(".")
     with tempfile.TemporaryDirectory(prefix="cmdclient-e2e-") as work:
         os.chdir(work)
-        program = unittest.main(module=suite, argv=[sys.argv[0], "-v"] + sys.argv[2:],
+        program = unittest.main(module=suite, argv=[sys.argv[0], "-v"] + ([cases] if cases else []) + sys.argv[2:],
                                 exit=False)
         os.chdir(HERE)
     sys.exit(not program.result.wasSuccessful())

@@ -15,17 +15,27 @@ from harness import CLIENT, CLIENT_PREFIX, RUN_DEADLINE
 
 COLUMNS, ROWS = 80, 24
 
-UP, LEFT, TAB, CTRL_C, CTRL_D = b"\x1b[A", b"\x1b[D", b"\t", b"\x03", b"\x04"
+UP, LEFT, TAB, CTRL_C, CTRL_D, CTRL_Z = b"\x1b[A", b"\x1b[D", b"\t", b"\x03", b"\x04", b"\x1a"
+SHELL_PROMPT = "$"
+
+
+def syscall_number(name):
+    """This system's number for the system call `name`, as /proc shows it."""
+    listing = subprocess.run([os.environ["CMDCLIENT_SYSCALL_NUMBERS"]], check=True,
+                             stdout=subprocess.PIPE, timeout=RUN_DEADLINE).stdout
+    return dict(line.split() for line in listing.decode().splitlines())[name]
 
 
 class TerminalClient:
     """cmdclient with a pseudo-terminal as its controlling terminal and all
-    three standard descriptors; `home` holds its history."""
+    three standard descriptors; `home` holds its history. With `command`,
+    that program runs on the terminal instead (a shell, a script)."""
 
-    def __init__(self, port, home, env=None):
+    def __init__(self, port, home, env=None, command=None):
         self.master, slave = os.openpty()
         fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, COLUMNS, 0, 0))
-        environment = dict(os.environ, TERM="xterm", HOME=home, LANG="C.UTF-8")
+        environment = dict(os.environ, TERM="xterm", HOME=home, LANG="C.UTF-8",
+                           PS1=SHELL_PROMPT + " ")
         environment.pop("XDG_STATE_HOME", None)
         environment.pop("CMDCLIENT_HISTORY", None)
         environment.update(env or {})
@@ -34,13 +44,19 @@ class TerminalClient:
             os.setsid()
             fcntl.ioctl(0, termios.TIOCSCTTY, 0)
 
-        self.process = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(port)], stdin=slave, cwd=home,
+        self.process = subprocess.Popen(command or CLIENT_PREFIX + [CLIENT, str(port)],
+                                        stdin=slave, cwd=home,
                                         stdout=slave, stderr=slave, env=environment,
                                         preexec_fn=controlling_terminal)
         os.close(slave)
         self.screen = pyte.Screen(COLUMNS, ROWS)
         self.stream = pyte.ByteStream(self.screen)
         self.output = b""
+
+    def resize(self, columns):
+        """Gives the terminal a new width, as a window manager would."""
+        fcntl.ioctl(self.master, termios.TIOCSWINSZ, struct.pack("HHHH", ROWS, columns, 0, 0))
+        self.screen.resize(ROWS, columns)
 
     def type(self, keys):
         os.write(self.master, keys)
@@ -85,19 +101,20 @@ class TerminalClient:
         self.wait_for(lambda lines: self.cursor_line() == "Ok>" and self.editing() and
                       (after is None or after in lines), "a prompt after %r" % after)
 
-    def wait_until_blocked_in(self, syscall):
-        """Waits until the client blocks in the system call numbered `syscall`
-        (Linux, /proc), so that a key typed next lands in that wait."""
+    def wait_until_blocked_in(self, name):
+        """Waits until the client blocks in the system call `name` (Linux,
+        /proc), so that a key typed next lands in that wait."""
+        syscall = syscall_number(name)
         end = time.monotonic() + RUN_DEADLINE
         while time.monotonic() < end:
             try:
                 with open("/proc/%d/syscall" % self.process.pid) as status:
-                    if status.read().split()[0] == str(syscall):
+                    if status.read().split()[0] == syscall:
                         return
             except (OSError, IndexError):
                 return
             time.sleep(0.005)
-        raise AssertionError("the client never waited in system call %d" % syscall)
+        raise AssertionError("the client never waited in %s" % name)
 
     def cursor_line(self):
         return self.lines()[self.screen.cursor.y]

@@ -1,6 +1,7 @@
 """Faults and hostile input from either side: the server closing or resetting
 at awkward moments, replies in single bytes or of every byte value, very long
-replies, and input that ends while a reply is still on its way."""
+replies, redirect files and output that cannot be written, and input that ends
+while a reply is still on its way."""
 
 import hashlib
 import os
@@ -16,39 +17,55 @@ from harness import (BANNER, CLIENT, CLIENT_PREFIX, RESET_LINE, RUN_DEADLINE, WI
 
 class ServerFaults(unittest.TestCase):
 
-    def test_connection_ends_between_replies(self):
-        # Script, input, the whole console outputs allowed, exit status. A reset
-        # may be met by the send of a command (silently) or by the receive after
-        # it (with the diagnostic line): both end the run.
+    def test_connection_lost_ends_the_run_and_sends_no_later_line(self):
+        # A reset may be met by the send of a command (silently) or by the
+        # receive after it (with the diagnostic line): both end the run. On
+        # Windows the receive after an orderly close can meet the reset that
+        # the server's side sends when the next command reaches a closed
+        # socket, and under wine a reset right after the server accepts can
+        # fail the connect itself.
         lost = [RESET_LINE + b"Exception!\n", b"Exception!\n"]
-        # On Windows the receive after an orderly close can meet the reset that
-        # the server's side sends when the next command reaches a closed socket,
-        # and under wine a reset right after the server accepts can fail the
-        # connect itself.
         closed = lost if WINDOWS else lost[1:]
         refused = [BANNER + text(b"Exception was caught:Could not bind to port.\n\n")]
+        # Script, input, the whole console outputs allowed, exit status, what
+        # the redirect file r.txt holds (None: no file).
         cases = {
+            "closed mid-reply": (
+                [expect(b"regs"), chunk(b"partial"), close()], b"regs\nnext\n",
+                [transcript(b"partialException!\n")], 1, None),
+            "closed mid-reply to a file": (
+                [expect(b"regs"), chunk(b"partial"), close()], b"regs > r.txt\nnext\n",
+                [transcript(b"Exception!\n")], 1, b"partial"),
+            "closed before the command": (
+                [close()], b"regs\nnext\n", [transcript(ending) for ending in closed], 1, None),
             "closed right after Ok, more input": (
-                [expect(b"one"), chunk(b"Ok"), close()], b"one\ntwo\n",
-                [transcript(b"Ok> " + ending) for ending in closed], 1),
+                [expect(b"one"), chunk(b"Ok"), close()], b"one\nnext\n",
+                [transcript(b"Ok> " + ending) for ending in closed], 1, None),
             "closed right after Ok, input ends": (
-                [expect(b"one"), chunk(b"Ok"), close()], b"one\n", [transcript(b"Ok> ")], 0),
+                [expect(b"one"), chunk(b"Ok"), close()], b"one\n", [transcript(b"Ok> ")], 0, None),
+            "reset mid-reply": (
+                [expect(b"regs"), chunk(b"partial"), reset()], b"regs\nnext\n",
+                [transcript(b"partial" + RESET_LINE + b"Exception!\n")], 1, None),
             "reset before any command": (
-                [reset()], b"one\n",
-                [transcript(ending) for ending in lost] + (refused if WINDOWS else []), 1),
+                [reset()], b"one\nnext\n",
+                [transcript(ending) for ending in lost] + (refused if WINDOWS else []), 1, None),
             "reset right after Ok": (
-                [expect(b"one"), chunk(b"Ok"), reset()], b"one\ntwo\n",
-                [transcript(b"Ok> " + ending) for ending in lost], 1),
+                [expect(b"one"), chunk(b"Ok"), reset()], b"one\nnext\n",
+                [transcript(b"Ok> " + ending) for ending in lost], 1, None),
         }
-        for name, (script, stdin, outputs, status) in cases.items():
-            with self.subTest(name):
-                result, _ = session(self, script, stdin)
+        for name, (script, stdin, outputs, status, in_file) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                result, server = session(self, script, stdin, cwd=cwd)
                 self.assertIn(result.stdout, outputs)
                 self.assertEqual(result.returncode, status)
+                self.assertNotIn(b"next", server.received)
                 if status == 0:
                     self.assertEqual(result.stderr, b"")
                 else:
                     check_loss_reported(self, result)
+                if in_file is not None:
+                    with open(os.path.join(cwd, "r.txt"), "rb") as f:
+                        self.assertEqual(f.read(), in_file)
 
     def test_reply_one_byte_per_receive(self):
         body = b"A=1F\nOK\nO\nk\x00yokSyntax error"
@@ -89,6 +106,32 @@ class ServerFaults(unittest.TestCase):
 
 
 class UnwritableOutput(unittest.TestCase):
+
+    def test_failed_redirect_is_reported_once_and_later_redirects_work(self):
+        big = b"z" * (3 << 20)
+        # Under wine the Windows build reaches the host's /dev/full by that name.
+        cases = {
+            "missing directory": ("missing/r.txt", b"lost\nOk",
+                                  "cannot open reply file 'missing/r.txt': No such file or directory"),
+            "a directory": (".", b"lost\nOk", "cannot open reply file '.': "
+                            + ("Permission denied" if WINDOWS else "Is a directory")),
+            "empty name": ("", b"lost\nOk", "cannot open reply file '': No such file or directory"),
+            "full disk": ("/dev/full", b"lost\nOk",
+                          "cannot write reply file '/dev/full': No space left on device"),
+            "full disk, long reply": ("/dev/full", big + b"Ok",
+                                      "cannot write reply file '/dev/full': No space left on device"),
+        }
+        for name, (target, reply, message) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                script = [expect(b"regs"), chunk(reply[:-2]), chunk(b"Ok"),
+                          expect(b"two"), chunk(b"kept\nOk")]
+                stdin = b"regs >" + target.encode() + b"\ntwo > ok.txt\n"
+                result, server = session(self, script, stdin, cwd=cwd)
+                self.assertEqual(result.stdout, transcript(b"Ok> Ok> "))
+                self.assertEqual(result.stderr, text(b"cmdclient: %s\n" % message.encode()))
+                self.assertEqual(result.returncode, 0)
+                with open(os.path.join(cwd, "ok.txt"), "rb") as f:
+                    self.assertEqual(f.read(), text(b"kept\n"))
 
     def test_output_that_cannot_be_written_fails_the_run(self):
         with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \

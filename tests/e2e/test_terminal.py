@@ -1,19 +1,26 @@
-"""At a terminal: line editing, history across runs, Tab completion, and
-Ctrl-C that cancels the line or the reply instead of the session."""
+"""At a terminal: line editing, history across runs and side by side, Tab
+completion, Ctrl-C that cancels the line or the reply instead of the session,
+Ctrl-Z and window resizes; and replies shown as they arrive."""
 
 import os
+import pty
+import re
+import select
 import signal
 import stat
 import tempfile
 import threading
+import time
 import unittest
 
-from harness import (RUN_DEADLINE, FakeServer, InTemporaryDirectory, chunk, expect, notify, send,
-                     wait_for)
-from terminal import CTRL_C, CTRL_D, LEFT, TAB, UP, TerminalClient
+from harness import (BANNER, CLIENT, RUN_DEADLINE, WINDOWS, FakeServer, InTemporaryDirectory,
+                     chunk, expect, live_client, notify, send, text, wait_for)
+from terminal import CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
 
-# x86-64: ppoll, where the client waits, for keys and for the server alike.
-READ = RECVFROM = 271
+# Where the client waits, for keys and for the server alike: the one wait.
+READ = RECVFROM = "ppoll"
+SHELL = ["bash", "--norc", "--noprofile", "-i"]
+TRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "try")
 BIG = b"0123456789abcdef" * 4096  # 64 KiB of a reply without an 'O'
 
 
@@ -40,10 +47,11 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         client.wait_for_prompt("8 bytes")
         client.type(b"me" + TAB)                     # a word of an earlier line
         client.wait_for(lambda lines: client.cursor_line() == "Ok> mem", "completion")
-        client.type(b"\x7f\r")
+        client.type(b"\r")                           # sent as completed
         client.wait_for_prompt("Ok> mem")
         client.type(b"quit\r")
         self.assertEqual(client.wait_exit(), 0)
+        server.stop()  # it has read all the client sent
         self.assertEqual(server.received, b"regsregsmem 1 8mem")
         # The screen reads like the transcript a pipe gets.
         self.assertEqual(client.lines()[3:9], ["Ok> regs", "A=1", "Ok> regs", "A=2",
@@ -165,6 +173,187 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                 client.wait_for_prompt()
                 client.type(b"quit\r")
                 self.assertEqual(client.wait_exit(), 0, client.output)
+
+
+    def test_runs_side_by_side_keep_each_others_history(self):
+        history = os.path.join(self.cwd, ".local", "state", "cmdclient", "history")
+        first = self.start([expect(b"alpha"), chunk(b"Ok")])[1]
+        second = self.start([expect(b"beta"), chunk(b"Ok")])[1]
+        for client, line in [(first, b"alpha"), (second, b"beta"), (first, b"quit"),
+                             (second, b"quit")]:
+            client.type(line + b"\r")
+            if line != b"quit":
+                client.wait_for_prompt("Ok> " + line.decode())
+        self.assertEqual((first.wait_exit(), second.wait_exit()), (0, 0))
+        with open(history, "rb") as saved:
+            self.assertEqual(saved.read().split(b"\n")[1:], [b"alpha", b"beta", b"quit", b""])
+        self.assertEqual(stat.S_IMODE(os.stat(history).st_mode), 0o600)
+
+    def test_resize_at_the_prompt_edits_at_the_new_width(self):
+        line = b"regs " + b"0123456789" * 4 + b"x"  # 50 columns with the prompt
+        server, client = self.start([expect(b"Y" + line), chunk(b"Ok")])
+        client.type(line)
+        client.wait_for(lambda lines: client.cursor_line() == "Ok> " + line.decode(), "the echo")
+        seen = len(client.output)
+        client.resize(40)
+        # The editor redraws the line (clearing below it) once it knows the size.
+        client.wait_for(lambda lines: b"\x1b[J" in client.output[seen:], "a redraw")
+        client.type(b"\x0c\x01Y")  # Ctrl-L, then Ctrl-A and a Y in front
+        shown = "Ok> Y" + line.decode()
+        client.wait_for(lambda lines: lines[0:2] == [shown[:40], shown[40:]],
+                        "the line at 40 columns")
+        client.type(b"\r")
+        client.wait_for_prompt()
+        client.type(b"quit\r")
+        self.assertEqual(client.wait_exit(), 0)
+
+
+class UnderAShell(InTemporaryDirectory, unittest.TestCase):
+    """The client as a job of an interactive shell, stopped and continued."""
+
+    def start(self, script):
+        server = FakeServer(script)
+        self.addCleanup(server.stop)
+        shell = TerminalClient(server.port, self.cwd, command=SHELL)
+        self.addCleanup(shell.close)
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell")
+        shell.type(b"%s %d\r" % (CLIENT.encode(), server.port))
+        shell.wait_for_prompt()
+        return server, shell
+
+    def stop_and_continue(self, shell, back):
+        shell.type(CTRL_Z)
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT and
+                       any("Stopped" in line for line in lines), "the job stopped")
+        shell.type(b"fg\r")
+        shell.wait_for(back, "the job back")
+
+    def finish(self, shell):
+        shell.type(b"quit\r")
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell again")
+        shell.type(b"exit\r")  # with the client's status
+        self.assertEqual(shell.wait_exit(), 0)
+
+    def test_ctrl_z_at_the_prompt_then_fg_edits_on(self):
+        server, shell = self.start([expect(b"abcef"), chunk(b"done\nOk")])
+        shell.type(b"abc")
+        shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc", "the echo")
+        self.stop_and_continue(shell, lambda lines: shell.cursor_line() == "Ok> abc" and
+                               shell.editing())
+        shell.type(b"def" + LEFT * 2 + b"\x7f\r")  # Backspace over the d
+        shell.wait_for_prompt("done")
+        self.finish(shell)
+        self.assertEqual(server.received, b"abcef")
+
+    def test_ctrl_z_during_a_reply_then_fg_finishes_it(self):
+        go_on = threading.Event()
+        self.addCleanup(go_on.set)  # never leave the server waiting for its cue
+        server, shell = self.start([expect(b"dump"), chunk(b"first;"), wait_for(go_on),
+                                    chunk(b"rest\nOk"), expect(b"yx"), chunk(b"Ok")])
+        shell.type(b"dump\r")
+        shell.wait_for(lambda lines: shell.cursor_line() == "first;", "the first chunk")
+        # The shell names the job as it continues it; the client's own line is "$ ...".
+        job = "%s %d" % (CLIENT, server.port)
+        self.stop_and_continue(shell, lambda lines: job in lines)
+        go_on.set()
+        shell.wait_for_prompt("rest")
+        shell.type(b"x" + LEFT + b"y\r")
+        shell.wait_for_prompt("Ok> yx")
+        self.finish(shell)
+
+
+def hang_up(process):
+    """Hangs up on a script and its client, as closing the terminal would."""
+    if process.poll() is None:
+        os.killpg(process.pid, signal.SIGHUP)
+        process.wait(RUN_DEADLINE)
+
+
+@unittest.skipUnless(os.environ.get("CMDCLIENT_DEMO_SERVER"), "no demo server built")
+class TryScript(InTemporaryDirectory, unittest.TestCase):
+
+    def test_ctrl_c_at_the_prompt_leaves_the_demo_server_running(self):
+        client = TerminalClient(0, self.cwd, command=[TRY])
+        self.addCleanup(client.close)
+        self.addCleanup(hang_up, client.process)  # first: the script then stops its server
+        client.wait_for_prompt()
+        client.type(b"half")
+        client.wait_for(lambda lines: client.cursor_line() == "Ok> half", "the echo")
+        client.type(CTRL_C)
+        client.wait_for_prompt("Ok> half")
+        client.type(b"regs\r")
+        client.wait_for_prompt("Ok> regs")
+        self.assertTrue(client.lines()[5].startswith("A="), client.lines())
+        client.type(b"terminate\r")
+        self.assertEqual(client.wait_exit(), 0)
+
+
+def read_until(fd, needle, collected=b"", view=bytes):
+    """Reads `fd` until `needle` shows up in `view` of what was read, or the
+    deadline passes; returns all read."""
+    end = time.monotonic() + RUN_DEADLINE
+    while needle not in view(collected) and time.monotonic() < end:
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        if ready:
+            try:
+                piece = os.read(fd, 65536)
+            except OSError:
+                break
+            if not piece:
+                break
+            collected += piece
+    return collected
+
+
+# Under wine a terminal is a Windows console that wine draws on the pty with
+# cursor-control sequences, a trailing space turning into a cursor move.
+CURSOR_CONTROL = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]")
+PROMPT_ON_SCREEN = b"Ok>" if WINDOWS else b"Ok> "
+
+
+def on_screen(data):
+    """The text a terminal shows, without the drawing sequences."""
+    return CURSOR_CONTROL.sub(b"", data) if WINDOWS else data
+
+
+class ShownAtOnce(unittest.TestCase):
+    """What a person watching the console must see while the client waits;
+    standard input is a pipe, so there is no line editor."""
+
+    def test_prompt_is_visible_while_the_client_waits_for_input(self):
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \
+                live_client(server.port) as client:
+            shown = read_until(client.stdout.fileno(), b"Ok> ")
+            self.assertEqual(shown, BANNER + b"Ok> ")
+            client.stdin.write(b"regs\n")
+            client.stdin.flush()
+            shown = read_until(client.stdout.fileno(), text(b"A=1\nOk> "), shown)
+            self.assertEqual(shown, BANNER + text(b"Ok> A=1\nOk> "))
+            client.stdin.close()
+            self.assertEqual(client.wait(RUN_DEADLINE), 0)
+
+    def test_each_chunk_shows_at_once_on_a_terminal(self):
+        go_on = threading.Event()
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        script = [expect(b"dump"), chunk(b"first part;"), wait_for(go_on), chunk(b"Ok")]
+        with FakeServer(script) as server:
+            try:
+                with live_client(server.port, stdout=slave) as client:
+                    os.close(slave)
+                    client.stdin.write(b"dump\n")
+                    client.stdin.flush()
+                    # The reply has not ended, yet its first chunk must be on screen.
+                    shown = read_until(master, b"first part;", view=on_screen)
+                    self.assertIn(b"first part;", on_screen(shown))
+                    go_on.set()
+                    after = b"first part;" + PROMPT_ON_SCREEN
+                    shown = read_until(master, after, shown, view=on_screen)
+                    self.assertIn(after, on_screen(shown))
+                    client.stdin.close()
+                    self.assertEqual(client.wait(RUN_DEADLINE), 0)
+            finally:
+                go_on.set()  # never leave the server waiting for its cue
 
 
 if __name__ == "__main__":

@@ -1,5 +1,7 @@
 #include "client/command_loop.h"
 
+#include "tests/unit/pipe_input.h"
+
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -65,8 +67,8 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     cmdclient::Session session(policy, out, err, mode);
     std::vector<std::string> sent;
     session.attach(std::make_unique<ScriptedConnection>(c.chunks, sent), "server port 1");
-    std::istringstream input(c.input);
-    cmdclient::StreamLineSource lines(input);
+    PipeInput input(c.input);
+    cmdclient::DescriptorLineSource lines(input.fd());
 
     EXPECT_EQ(cmdclient::command_loop(session, lines), c.end);
     session.console().finish();

@@ -1,45 +1,11 @@
-#include "client/line_source.h"
+#include "client/command_grammar.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
-#include <sstream>
 #include <string>
-#include <vector>
 
 namespace {
-
-TEST(ReadInputLine, SplitsLinesAndDropsOnlyTheCrOfCrLf) {
-    std::istringstream input("regs\r\n\nq\rx\r\n\r\r\n  \nlast\r");
-    std::vector<std::string> lines;
-    std::string line;
-    while (cmdclient::read_input_line(input, line)) {
-        lines.push_back(line);
-    }
-    // The final CR has no newline after it, so it belongs to the line.
-    const std::vector<std::string> expected{"regs", "", "q\rx", "\r", "  ", "last\r"};
-    EXPECT_EQ(lines, expected);
-}
-
-TEST(ReadInputLine, EndsOnlyWhenNothingIsLeft) {
-    std::string line = "stale";
-    std::istringstream empty("");
-    EXPECT_FALSE(cmdclient::read_input_line(empty, line));
-    std::istringstream one_newline("\n");
-    EXPECT_TRUE(cmdclient::read_input_line(one_newline, line));
-    EXPECT_EQ(line, "");
-    EXPECT_FALSE(cmdclient::read_input_line(one_newline, line));
-}
-
-TEST(ReadInputLine, HasNoLengthLimit) {
-    const std::string long_line(3 << 20, 'r');
-    std::istringstream input(long_line + "\nnext\n");
-    std::string line;
-    ASSERT_TRUE(cmdclient::read_input_line(input, line));
-    EXPECT_EQ(line.size(), long_line.size());
-    ASSERT_TRUE(cmdclient::read_input_line(input, line));
-    EXPECT_EQ(line, "next");
-}
 
 struct Split {
     const char* line;

@@ -1,0 +1,35 @@
+#include "client/command_grammar.h"
+
+namespace cmdclient::grammar {
+
+std::size_t target_start(std::string_view line) noexcept {
+    const auto arrow = line.find(redirect_mark);
+    if (arrow == std::string_view::npos) {
+        return arrow;
+    }
+    // Only spaces are skipped; trailing spaces stay part of the file name.
+    const auto name = line.find_first_not_of(' ', arrow + 1);
+    return name == std::string_view::npos ? line.size() : name;
+}
+
+std::string_view command_part(std::string_view line) noexcept {
+    return line.substr(0, line.find(redirect_mark));
+}
+
+} // namespace cmdclient::grammar
+
+namespace cmdclient {
+
+void split_redirection(std::string& command, std::string& target) {
+    const auto name = grammar::target_start(command);
+    if (name == std::string::npos) {
+        target = grammar::console_target;
+        return;
+    }
+    target = command.substr(name);
+    command.erase(command.find(grammar::redirect_mark));
+    const auto last = command.find_last_not_of(' ');
+    command.erase(last == std::string::npos ? 0 : last + 1);
+}
+
+} // namespace cmdclient

@@ -1,0 +1,28 @@
+// What Tab does with the text before the cursor, as pure functions: after a
+// '>' it completes a file name, before it a word of an earlier line.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace cmdclient {
+
+// The entries of a folder ("" for the current one), folders with a '/' after
+// their name (as platform::folder_entries gives them).
+using FolderLister = std::function<std::vector<std::string>(const std::string& folder)>;
+
+struct Completion {
+    std::string insert;               // typed for the user at the cursor
+    std::vector<std::string> choices; // listed when nothing can be inserted
+};
+
+// A unique match is inserted whole, with no space after it: a word is sent
+// exactly as completed, and a space after a file name would become part of the
+// name. A folder ends in '/', so Tab can go on into it. Several matches insert
+// their common beginning, or are listed when they have none beyond the word.
+// Nothing (both empty) when nothing matches.
+Completion complete(const std::string& before_cursor, const std::vector<std::string>& history,
+                    const FolderLister& list_folder);
+
+} // namespace cmdclient

@@ -1,0 +1,91 @@
+// The console's system calls on Windows. The Windows console edits lines
+// itself, so the parts that only the line editor needs do nothing here.
+#include "client/console_platform.h"
+
+#include "net/wait.h"
+
+#include <cerrno>
+#include <csignal>
+#include <string>
+
+#include <direct.h>
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+namespace cmdclient::platform {
+
+bool is_terminal(int fd) noexcept {
+    return ::_isatty(fd) != 0;
+}
+
+long write_some(int fd, const char* data, std::size_t size) noexcept {
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
+
+long read_some(int fd, char* data, std::size_t size) noexcept {
+    return ::_read(fd, data, static_cast<unsigned>(size));
+}
+
+// Windows' console and file writes block by themselves, and Ctrl-C does not
+// cut them short: there is nothing to keep from waiting.
+OutputKind output_kind(int) noexcept {
+    return OutputKind::never_waits;
+}
+
+long write_without_waiting(int fd, OutputKind, const char* data, std::size_t size,
+                           bool) noexcept {
+    return write_some(fd, data, size);
+}
+
+int open_reply_file(const char* name) noexcept {
+    return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
+}
+
+int close_descriptor(int fd) noexcept {
+    return ::_close(fd);
+}
+
+void open_missing_standard_descriptors() noexcept {}
+
+void install_signal_handlers() noexcept {
+    net::catch_stop_signals();
+}
+
+bool make_private_folders(const char* path) noexcept {
+    std::string partial;
+    for (const char* c = path; *c != '\0'; ++c) {
+        partial += *c;
+        if ((c[1] == '/' || c[1] == '\\' || c[1] == '\0') && partial.size() > 2) {
+            ::_mkdir(partial.c_str());
+        }
+    }
+    return true;
+}
+
+bool make_private_file(const char*) noexcept {
+    return true;
+}
+
+int lock_private_file(const char*) noexcept {
+    errno = ENOSYS;
+    return -1;
+}
+
+void unlock_file(int) noexcept {}
+
+std::vector<std::string> folder_entries(const std::string&) {
+    return {};
+}
+
+void catch_editor_signals() noexcept {}
+
+void release_editor_signals() noexcept {}
+
+EditorSignal take_editor_signal() noexcept {
+    return EditorSignal::none;
+}
+
+void stop_process() noexcept {}
+
+} // namespace cmdclient::platform

@@ -1,0 +1,64 @@
+#include "client/completion.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TabCase {
+    const char* before_cursor;
+    std::string insert;
+    std::vector<std::string> choices;
+};
+
+void PrintTo(const TabCase& c, std::ostream* out) {
+    *out << '"' << c.before_cursor << '"';
+}
+
+// A folder tree in memory: "" is the current folder.
+const std::map<std::string, std::vector<std::string>> folders{
+    {"", {"dumps/", "dump.txt", ".hidden", "regs.txt"}},
+    {"dumps/", {"registers.txt", "ram.bin", ".old"}},
+    {"/abs/", {"file"}},
+};
+
+std::vector<std::string> list(const std::string& folder) {
+    const auto found = folders.find(folder);
+    return found == folders.end() ? std::vector<std::string>{} : found->second;
+}
+
+const std::vector<std::string> history{"quit", "terminate", "mem 0 8 > mem.txt", "radix\t16",
+                                       "regs"};
+
+class TabCompletion : public testing::TestWithParam<TabCase> {};
+
+TEST_P(TabCompletion, InsertsOrListsWhatMatches) {
+    const auto found = cmdclient::complete(GetParam().before_cursor, history, list);
+    EXPECT_EQ(found.insert, GetParam().insert);
+    EXPECT_EQ(found.choices, GetParam().choices);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, TabCompletion,
+    testing::Values(
+        // Words of earlier commands, never with a space after them.
+        TabCase{"qu", "it", {}}, TabCase{"ter", "minate", {}}, TabCase{"poke ra", "dix", {}},
+        TabCase{"r", "", {"radix", "regs"}}, TabCase{"re", "gs", {}},
+        TabCase{"regs", "", {}},  // nothing longer than the word
+        TabCase{"mem.t", "", {}}, // targets are not words
+        TabCase{"1", "6", {}},    // a tab separates words too
+        TabCase{"x", "", {}},
+        // File names after the first '>', the spaces after it skipped.
+        TabCase{"regs > du", "mp", {}}, TabCase{"regs >du", "mp", {}},
+        TabCase{"regs > dump", "", {"dump.txt", "dumps/"}},
+        TabCase{"regs > dumps/re", "gisters.txt", {}},
+        TabCase{"regs > dumps/", "r", {}},    // hidden names are left out...
+        TabCase{"regs > dumps/.", "old", {}}, // ...unless asked for
+        TabCase{"regs > /abs/f", "ile", {}}, TabCase{"regs > nowhere/x", "", {}},
+        TabCase{"a > b > dum", "", {}})); // everything after the first '>' is the name
+
+} // namespace
