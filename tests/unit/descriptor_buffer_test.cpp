@@ -1,7 +1,10 @@
 #include "client/descriptor_buffer.h"
 
+#include "client/stop_policy.h"
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <string>
 #include <thread>
@@ -18,7 +21,9 @@ TEST(DescriptorBuffer, WritesEveryByteInOrderAndOnlyWhenAsked) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ASSERT_EQ(::fcntl(ends[1], F_SETFL, O_NONBLOCK), 0);
-    cmdclient::DescriptorBuffer buffer(ends[1]);
+    cmdclient::StopPolicy policy(false);
+    cmdclient::DescriptorBuffer buffer(64 << 10, policy);
+    buffer.attach(ends[1]);
     std::string expected = "held";
     ASSERT_TRUE(buffer.append("held", 4));
     ASSERT_EQ(::fcntl(ends[0], F_SETFL, O_NONBLOCK), 0);
@@ -54,9 +59,12 @@ TEST(DescriptorBuffer, AWriteErrorFailsIt) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ::close(ends[0]);
-    cmdclient::DescriptorBuffer buffer(ends[1]);
+    cmdclient::StopPolicy policy(false);
+    cmdclient::DescriptorBuffer buffer(64 << 10, policy);
+    buffer.attach(ends[1]);
     ASSERT_TRUE(buffer.append("x", 1));
     EXPECT_EQ(buffer.pubsync(), -1);
+    EXPECT_EQ(buffer.error(), EPIPE); // kept for the message
     ::close(ends[1]);
 }
 
