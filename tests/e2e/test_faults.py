@@ -45,7 +45,9 @@ class ServerFaults(unittest.TestCase):
                 [expect(b"one"), chunk(b"Ok"), close()], b"one\n", [transcript(b"Ok> ")], 0, None),
             "reset mid-reply": (
                 [expect(b"regs"), chunk(b"partial"), reset()], b"regs\nnext\n",
-                [transcript(b"partial" + RESET_LINE + b"Exception!\n")], 1, None),
+                # Under wine a non-blocking receive can see the reset as a close.
+                [transcript(b"partial" + ending) for ending in (lost if WINDOWS else lost[:1])],
+                1, None),
             "reset before any command": (
                 [reset()], b"one\nnext\n",
                 [transcript(ending) for ending in lost] + (refused if WINDOWS else []), 1, None),
