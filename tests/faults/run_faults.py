@@ -14,6 +14,7 @@ including a run that outlives its deadline, is a defect.
 import argparse
 import concurrent.futures
 import errno
+import fcntl
 import os
 import select
 import shlex
@@ -22,6 +23,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 
@@ -90,7 +92,11 @@ SESSIONS = {
     "bad_redirect": (b"regs > missing/reply-3.txt\nregs\n",
                      [(b"regs", b"A=1\nOk"), (b"regs", b"A=2\nOk")], ["missing/reply-3.txt"]),
     "no_newline": (b"regs\nmem", [(b"regs", b"A=1\nOk"), (b"mem", b"0000: 00\nOk")], []),
+    # Standard input and output on a pseudo-terminal: the line editor reads the keys.
+    "terminal": (b"regs\nmem 0 64 > reply-4.txt\nquit\n",
+                 [(b"regs", b"A=1F\nOk"), (b"mem 0 64", b"0000: 00 01\nOk")], ["reply-4.txt"]),
 }
+TERMINAL_SESSIONS = {"terminal"}
 
 
 class Server:
@@ -166,17 +172,21 @@ class Run:
             env = dict(os.environ, LD_PRELOAD=SHIM, FAULT_COUNTS=counts, FAULT_FILE_MARK=FILE_MARK)
             if kind:
                 env.update(FAULT_KIND=kind, FAULT_CALL=str(call), FAULT_ACTION=action(fault))
-            client = subprocess.Popen([CLIENT, str(server.port)], cwd=cwd, env=env,
-                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE)
-            try:
-                self.stdout, self.stderr = client.communicate(stdin, timeout=DEADLINE)
-                self.hung = False
-            except subprocess.TimeoutExpired:
-                client.kill()
-                self.stdout, self.stderr = client.communicate()
-                self.hung = True
-            self.status = client.returncode
+            if session in TERMINAL_SESSIONS:
+                env.update(TERM="xterm", CMDCLIENT_HISTORY="", LANG="C.UTF-8")
+                self._run_on_terminal(server.port, cwd, env, stdin)
+            else:
+                client = subprocess.Popen([CLIENT, str(server.port)], cwd=cwd, env=env,
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE)
+                try:
+                    self.stdout, self.stderr = client.communicate(stdin, timeout=DEADLINE)
+                    self.hung = False
+                except subprocess.TimeoutExpired:
+                    client.kill()
+                    self.stdout, self.stderr = client.communicate()
+                    self.hung = True
+                self.status = client.returncode
             server.finish()
             self.received = server.received
             self.files = {}
@@ -192,6 +202,38 @@ class Run:
         self.fired, self.fault_flags = fields[2 * len(KINDS)], fields[2 * len(KINDS) + 1]
         self.options = fields[2 * len(KINDS) + 2:]
 
+    def _run_on_terminal(self, port, cwd, env, keys):
+        """Runs the client with a pseudo-terminal as standard input and output
+        (standard error a pipe); types `keys` once the first prompt shows."""
+        master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+        client = subprocess.Popen([CLIENT, str(port)], cwd=cwd, env=env, stdin=slave,
+                                  stdout=slave, stderr=subprocess.PIPE, start_new_session=True)
+        os.close(slave)
+        end = time.monotonic() + DEADLINE
+        self.stdout, self.stderr, typed, open_ends = b"", b"", False, [master, client.stderr]
+        while open_ends and time.monotonic() < end:
+            for ready in select.select(open_ends, [], [], 0.05)[0]:
+                try:
+                    piece = os.read(ready if ready == master else ready.fileno(), 65536)
+                except OSError:  # the terminal's last user has gone
+                    piece = b""
+                if not piece:
+                    open_ends.remove(ready)
+                elif ready == master:
+                    self.stdout += piece
+                else:
+                    self.stderr += piece
+            if not typed and b"Ok> " in self.stdout and waits_for_input(client.pid):
+                os.write(master, keys)
+                typed = True
+        self.hung = bool(open_ends)
+        if self.hung:
+            client.kill()
+        self.status = client.wait()
+        os.close(master)
+        client.stderr.close()
+
     def outcome(self):
         return (self.stdout, self.stderr, self.status, self.received, self.files)
 
@@ -203,6 +245,26 @@ def action(fault):
     if fault in ("short1", "half", "eof", "storm"):
         return fault
     return "errno:%d" % getattr(errno, fault)
+
+
+def waits_for_input(pid):
+    """True when the process sleeps in a read of standard input or in a poll:
+    keys typed earlier could meet the terminal before the line editor has set
+    it up, and be echoed by the terminal itself."""
+    try:
+        with open("/proc/%d/syscall" % pid) as f:
+            call = f.read().split()
+    except OSError:
+        return True  # gone, or not to be seen: typing can do no harm then
+    read, poll, ppoll, pselect = 0, 7, 271, 270
+    return len(call) > 1 and (call[:2] == [str(read), "0x0"] or
+                              call[0] in (str(poll), str(ppoll), str(pselect)))
+
+
+def console(run, data):
+    """`data` as the client's standard output shows it: a terminal turns each
+    newline into CR LF."""
+    return data.replace(b"\n", b"\r\n") if run.session in TERMINAL_SESSIONS else data
 
 
 def reason(fault):
@@ -312,7 +374,8 @@ def expected_outcome(run, clean):
     if kind in ("socket", "setsockopt", "connect"):
         message = b"Could not create client socket." if kind != "connect" else b"Could not bind to port."
         return lambda r: check_all(
-            exact("stdout", r.stdout, BANNER + b"Exception was caught:" + message + b"\n\n"),
+            exact("stdout", r.stdout,
+                  console(r, BANNER + b"Exception was caught:" + message + b"\n\n")),
             exact("stderr", r.stderr, b"cmdclient: cannot connect to " + peer + b": " +
                   reason(fault) + b"\n"),
             exact("status", r.status, 1), exact("received", r.received, b""))
@@ -324,7 +387,7 @@ def expected_outcome(run, clean):
         why = b"closed by the server" if fault == "eof" else b"lost: " + reason(fault)
         before = sent - 1 if kind == "send" else sent  # a failed send delivered nothing
         return lambda r: check_all(
-            ends_with_prefix(r.stdout, tail, clean.stdout),
+            ends_with_prefix(r.stdout, console(r, tail), clean.stdout),
             stderr_then(r, clean, b"cmdclient: connection to " + peer + b" " + why + b"\n"),
             exact("status", r.status, 1), exact("received", r.received, commands(r, before)),
             files_are_prefixes(r, clean))
@@ -343,7 +406,8 @@ def expected_outcome(run, clean):
             is_prefix(r.stderr, clean.stderr, "stderr"))
     if kind == "read0":
         return lambda r: check_all(
-            ends_with_prefix(r.stdout, b"\n", clean.stdout[:-1]),
+            ends_with_prefix(r.stdout, console(r, b"\n"),
+                             clean.stdout[:len(clean.stdout) - len(console(r, b"\n"))]),
             stderr_then(r, clean, b"cmdclient: cannot read standard input: " +
                         reason(fault) + b"\n"),
             exact("status", r.status, 1), exact("received", r.received, commands(r, sent)),
