@@ -119,10 +119,14 @@ class Server:
         self._listener.close()
 
     def _readable(self, sock):
-        while not self.stop.is_set():
-            if select.select([sock], [], [], 0.05)[0]:
+        # Looked at once more after the stop: what the client sent before it
+        # ended is already here and must be recorded.
+        while True:
+            stopping = self.stop.is_set()
+            if select.select([sock], [], [], 0 if stopping else 0.05)[0]:
                 return True
-        return False
+            if stopping:
+                return False
 
     def _serve(self):
         if not self._readable(self._listener):
