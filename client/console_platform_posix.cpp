@@ -116,7 +116,9 @@ int open_reply_file(const char* name) noexcept {
 }
 
 int close_descriptor(int fd) noexcept {
-    return ::close(fd);
+    // Linux has closed the descriptor even when a signal interrupts close:
+    // calling it again could close another, and nothing was lost.
+    return ::close(fd) == 0 || errno == EINTR ? 0 : -1;
 }
 
 void open_missing_standard_descriptors() noexcept {

@@ -1,6 +1,7 @@
 #include "client/redirect_file.h"
 
 #include "client/console_platform.h"
+#include "client/stop_policy.h"
 #include "client/texts.h"
 
 namespace cmdclient {
@@ -15,7 +16,7 @@ std::string reply_file_message(const char* what, const std::string& name, int er
 } // namespace
 
 RedirectFile::RedirectFile(Console& console, StopPolicy& policy)
-    : console_(console), buffer_(file_buffer_size, policy) {}
+    : console_(console), policy_(policy), buffer_(file_buffer_size, policy) {}
 
 RedirectFile::~RedirectFile() {
     if (fd_ >= 0) {
@@ -27,6 +28,12 @@ void RedirectFile::open(const std::string& name) {
     name_ = name;
     error_ = 0;
     fd_ = platform::open_reply_file(name.c_str());
+    // A signal that cut the open short (a FIFO waits for its reader) is acted
+    // on, and the open made again.
+    while (fd_ < 0 && platform::interrupted(platform::last_error())) {
+        policy_.act_on_recorded();
+        fd_ = platform::open_reply_file(name.c_str());
+    }
     if (fd_ < 0) {
         console_.report(reply_file_message(texts::cannot_open_reply_file, name, platform::last_error()));
     }

@@ -44,6 +44,7 @@ class RedirectFile {
     void note_error(int error) noexcept;
 
     Console& console_;
+    StopPolicy& policy_;
     DescriptorBuffer buffer_;
     std::string name_;
     int fd_ = -1;

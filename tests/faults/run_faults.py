@@ -1,0 +1,527 @@
+#!/usr/bin/env python3
+"""Fault injection: runs scripted sessions of the real cmdclient against a fake
+server on 127.0.0.1, once cleanly with fault_shim counting its system calls by
+kind, then once for every call of every kind with that call failed (or cut
+short). Each run is judged against the clean one: either identical (the fault
+was absorbed), or exactly one of the client's documented failure paths, or an
+artefact the kernel could not produce (with the reason). Anything else,
+including a run that outlives its deadline, is a defect.
+
+    CMDCLIENT=... FAULT_SHIM=... run_faults.py              the whole matrix
+    ... run_faults.py --only SESSION:KIND:CALL:FAULT        one run, shown in full
+"""
+
+import argparse
+import concurrent.futures
+import errno
+import fcntl
+import os
+import select
+import shlex
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+
+CLIENT = os.environ.get("CMDCLIENT", "")
+SHIM = os.environ.get("FAULT_SHIM", "")
+# Sanitizer builds get a longer CMDCLIENT_TEST_DEADLINE (default 30 s); a run
+# here is short, so a hang is declared after a tenth of it.
+DEADLINE = max(3.0, float(os.environ.get("CMDCLIENT_TEST_DEADLINE", "30")) / 10)
+WORKERS = 3
+
+# The shim's counters file (fault_shim.cpp, struct Counters).
+KINDS = ["socket", "setsockopt", "connect", "send", "recv", "poll", "read0", "write1", "write2",
+         "file_open", "file_write", "file_close", "malloc", "storm"]
+COUNTS_LAYOUT = struct.Struct("<%dQ%dQqq16q" % (len(KINDS), len(KINDS)))
+SO_REUSEADDR_OPTION = socket.SOL_SOCKET << 16 | socket.SO_REUSEADDR
+MSG_DONTWAIT = 0x40
+
+# Faults per kind. Each is an errno the call can report, a short transfer, an
+# early end of stream, or a storm of signals without SA_RESTART.
+FAULTS = {
+    "socket": ["EMFILE", "EACCES"],
+    "setsockopt": ["ENOMEM"],
+    "connect": ["EINTR", "ECONNREFUSED", "ETIMEDOUT", "ENETUNREACH"],
+    "send": ["EINTR", "EAGAIN", "ENOBUFS", "ENOMEM", "ECONNRESET", "EPIPE", "ETIMEDOUT",
+             "short1", "half"],
+    "recv": ["EINTR", "EAGAIN", "ECONNRESET", "ETIMEDOUT", "eof", "short1", "half"],
+    "poll": ["EINTR"],
+    "read0": ["EINTR", "EAGAIN", "EIO", "short1"],
+    "write1": ["EINTR", "EAGAIN", "EIO", "ENOSPC", "short1", "half"],
+    "write2": ["EINTR", "EIO", "short1"],
+    "file_open": ["EINTR", "EACCES", "ENOSPC"],
+    "file_write": ["EINTR", "EIO", "ENOSPC", "EFBIG", "short1", "half"],
+    "file_close": ["EINTR", "EIO"],
+    "malloc": ["ENOMEM"],
+    "storm": ["storm"],
+}
+# Beyond this many runs for one kind of one session, call N gets the fault
+# N mod len(faults) instead of every fault: each call still fails once.
+FULL_PRODUCT_LIMIT = 60
+
+# Faults a sound client waits out or retries, leaving the run unchanged.
+TRANSIENT = {
+    "send": {"EINTR", "EAGAIN", "ENOBUFS", "ENOMEM"},
+    "recv": {"EINTR", "EAGAIN"},
+    "read0": {"EINTR", "EAGAIN"},
+    "write1": {"EINTR", "EAGAIN"},
+}
+
+FILE_MARK = "reply-"
+BIG = b"".join(b"%05d 0123456789abcdef ghijklmnop qrstuvwxyz\n" % i for i in range(480))  # ~20 KB
+BANNER = (b"Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
+          b"Return data reported according to specified radix\n"
+          b"Type 'help' or 'quit' to exit\n")
+
+# name: (standard input, [(command, reply)], redirect file names in order)
+SESSIONS = {
+    "console": (b"regs\nmem 0 64\nquit\n",
+                [(b"regs", b"A=1F B=02 C=00\nOk"),
+                 (b"mem 0 64", b"0000: 00 01 02 03\n0004: 04 05 06 07\nOk")], []),
+    "file": (b"regs > reply-1.txt\nhelp\n",
+             [(b"regs", b"A=1F B=02\nOk"), (b"help", b"commands: regs mem radix\nOk")],
+             ["reply-1.txt"]),
+    "large": (b"mem 0 20000\nmem 0 20000 > reply-2.txt\n",
+              [(b"mem 0 20000", BIG + b"Ok"), (b"mem 0 20000", BIG + b"Ok")], ["reply-2.txt"]),
+    "syntax": (b"bogus\nregs\n", [(b"bogus", b"Syntax error"), (b"regs", b"A=1\nOk")], []),
+    "bad_redirect": (b"regs > missing/reply-3.txt\nregs\n",
+                     [(b"regs", b"A=1\nOk"), (b"regs", b"A=2\nOk")], ["missing/reply-3.txt"]),
+    "no_newline": (b"regs\nmem", [(b"regs", b"A=1\nOk"), (b"mem", b"0000: 00\nOk")], []),
+    # Standard input and output on a pseudo-terminal: the line editor reads the keys.
+    "terminal": (b"regs\nmem 0 64 > reply-4.txt\nquit\n",
+                 [(b"regs", b"A=1F\nOk"), (b"mem 0 64", b"0000: 00 01\nOk")], ["reply-4.txt"]),
+}
+TERMINAL_SESSIONS = {"terminal"}
+
+
+class Server:
+    """Plays one session's script to one client: reads each command's bytes,
+    answers with its reply, records everything received, and gives up when
+    told to stop (the client has ended) rather than at a deadline of its own."""
+
+    def __init__(self, script):
+        self.script = script
+        self.received = b""
+        self.stop = threading.Event()
+        self._listener = socket.create_server(("127.0.0.1", 0))
+        self.port = self._listener.getsockname()[1]
+        self._thread = threading.Thread(target=self._serve, daemon=True)
+        self._thread.start()
+
+    def finish(self):
+        self.stop.set()
+        self._thread.join(10)
+        self._listener.close()
+
+    def _readable(self, sock):
+        # Looked at once more after the stop: what the client sent before it
+        # ended is already here and must be recorded.
+        while True:
+            stopping = self.stop.is_set()
+            if select.select([sock], [], [], 0 if stopping else 0.05)[0]:
+                return True
+            if stopping:
+                return False
+
+    def _serve(self):
+        if not self._readable(self._listener):
+            return
+        connection, _ = self._listener.accept()
+        with connection:
+            try:
+                for command, reply in self.script:
+                    got = b""
+                    while len(got) < len(command):
+                        if not self._readable(connection):
+                            return
+                        piece = connection.recv(len(command) - len(got))
+                        if not piece:
+                            return
+                        got += piece
+                        self.received += piece
+                    if got != command:
+                        break
+                    self._send(connection, reply)
+                while self._readable(connection):
+                    piece = connection.recv(65536)
+                    if not piece:
+                        return
+                    self.received += piece
+            except OSError:
+                pass  # the client reset or went away: what it sent is recorded
+
+    def _send(self, connection, data):
+        connection.setblocking(False)
+        while data and not self.stop.is_set():
+            if select.select([], [connection], [], 0.05)[1]:
+                data = data[connection.send(data):]
+        connection.setblocking(True)
+
+
+class Run:
+    """One client run: its outputs, what the server received, the files and the shim's counters."""
+
+    def __init__(self, session, kind=None, call=0, fault=None):
+        stdin, script, names = SESSIONS[session]
+        self.session, self.kind, self.call, self.fault = session, kind, call, fault
+        server = Server(script)
+        self.port = server.port
+        with tempfile.TemporaryDirectory() as cwd:
+            counts = os.path.join(cwd, ".counts")
+            env = dict(os.environ, LD_PRELOAD=SHIM, FAULT_COUNTS=counts, FAULT_FILE_MARK=FILE_MARK)
+            if kind:
+                env.update(FAULT_KIND=kind, FAULT_CALL=str(call), FAULT_ACTION=action(fault))
+            if session in TERMINAL_SESSIONS:
+                env.update(TERM="xterm", CMDCLIENT_HISTORY="", LANG="C.UTF-8")
+                self._run_on_terminal(server.port, cwd, env, stdin)
+            else:
+                client = subprocess.Popen([CLIENT, str(server.port)], cwd=cwd, env=env,
+                                          stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                          stderr=subprocess.PIPE)
+                try:
+                    self.stdout, self.stderr = client.communicate(stdin, timeout=DEADLINE)
+                    self.hung = False
+                except subprocess.TimeoutExpired:
+                    client.kill()
+                    self.stdout, self.stderr = client.communicate()
+                    self.hung = True
+                self.status = client.returncode
+            server.finish()
+            self.received = server.received
+            self.files = {}
+            for name in names:
+                path = os.path.join(cwd, name)
+                if os.path.exists(path):
+                    with open(path, "rb") as f:
+                        self.files[name] = f.read()
+            with open(counts, "rb") as f:
+                fields = COUNTS_LAYOUT.unpack(f.read(COUNTS_LAYOUT.size))
+        self.calls = dict(zip(KINDS, fields[:len(KINDS)]))
+        self.at_fault = dict(zip(KINDS, fields[len(KINDS):2 * len(KINDS)]))
+        self.fired, self.fault_flags = fields[2 * len(KINDS)], fields[2 * len(KINDS) + 1]
+        self.options = fields[2 * len(KINDS) + 2:]
+
+    def _run_on_terminal(self, port, cwd, env, keys):
+        """Runs the client with a pseudo-terminal as standard input and output
+        (standard error a pipe); types `keys` once the first prompt shows."""
+        master, slave = os.openpty()
+        fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))
+        client = subprocess.Popen([CLIENT, str(port)], cwd=cwd, env=env, stdin=slave,
+                                  stdout=slave, stderr=subprocess.PIPE, start_new_session=True)
+        os.close(slave)
+        end = time.monotonic() + DEADLINE
+        self.stdout, self.stderr, typed, open_ends = b"", b"", False, [master, client.stderr]
+        while open_ends and time.monotonic() < end:
+            for ready in select.select(open_ends, [], [], 0.05)[0]:
+                try:
+                    piece = os.read(ready if ready == master else ready.fileno(), 65536)
+                except OSError:  # the terminal's last user has gone
+                    piece = b""
+                if not piece:
+                    open_ends.remove(ready)
+                elif ready == master:
+                    self.stdout += piece
+                else:
+                    self.stderr += piece
+            if not typed and b"Ok> " in self.stdout and waits_for_input(client.pid):
+                os.write(master, keys)
+                typed = True
+        self.hung = bool(open_ends)
+        if self.hung:
+            client.kill()
+        self.status = client.wait()
+        os.close(master)
+        client.stderr.close()
+
+    def outcome(self):
+        return (self.stdout, self.stderr, self.status, self.received, self.files)
+
+    def case(self):
+        return "%s:%s:%d:%s" % (self.session, self.kind, self.call, self.fault)
+
+
+def action(fault):
+    if fault in ("short1", "half", "eof", "storm"):
+        return fault
+    return "errno:%d" % getattr(errno, fault)
+
+
+def waits_for_input(pid):
+    """True when the process sleeps in a read of standard input or in a poll:
+    keys typed earlier could meet the terminal before the line editor has set
+    it up, and be echoed by the terminal itself."""
+    try:
+        with open("/proc/%d/syscall" % pid) as f:
+            call = f.read().split()
+    except OSError:
+        return True  # gone, or not to be seen: typing can do no harm then
+    read, poll, ppoll, pselect = 0, 7, 271, 270
+    return len(call) > 1 and (call[:2] == [str(read), "0x0"] or
+                              call[0] in (str(poll), str(ppoll), str(pselect)))
+
+
+def console(run, data):
+    """`data` as the client's standard output shows it: a terminal turns each
+    newline into CR LF."""
+    return data.replace(b"\n", b"\r\n") if run.session in TERMINAL_SESSIONS else data
+
+
+def reason(fault):
+    return os.strerror(getattr(errno, fault)).encode()
+
+
+def judge(run, clean):
+    """None when the run is sound, else what is wrong, in one line. Artefacts
+    come back as ("artefact", why)."""
+    if run.hung:
+        return artefact(run) or "no end within %.0f s (a hang); stdout ends %r" % (DEADLINE, run.stdout[-60:])
+    if run.status < 0:
+        return "ended by signal %d" % -run.status
+    if not run.fired and run.kind != "storm":
+        return "the fault never fired: the call count differs from the clean run's"
+    if run.outcome() == clean.outcome():
+        return None
+    expected = expected_outcome(run, clean)
+    if expected is None:
+        return artefact(run) or "expected the run to be unchanged; " + difference(run, clean)
+    problem = expected(run)
+    if problem is None:
+        return None
+    return artefact(run) or problem
+
+
+def artefact(run):
+    dontwait = run.fault_flags & MSG_DONTWAIT
+    if run.kind in ("send", "recv") and run.fault == "EAGAIN" and not dontwait:
+        return ("artefact", "EAGAIN from a blocking socket call needs a socket timeout, "
+                            "which the client never sets")
+    if run.kind in ("send", "recv") and run.fault == "EINTR" and dontwait:
+        return ("artefact", "EINTR from a call that cannot block")
+    if run.kind == "recv" and run.fault in ("short1", "half") and run.session == "syntax":
+        return ("artefact", "a receive that splits 'Syntax error' cannot end the reply "
+                            "(the reply rules judge each receive)")
+    return None
+
+
+def difference(run, clean):
+    names = ["stdout", "stderr", "status", "received", "files"]
+    for name, got, want in zip(names, run.outcome(), clean.outcome()):
+        if got != want:
+            return "%s is %r, clean run %r" % (name, clip(got), clip(want))
+    return "no difference"
+
+
+def clip(value):
+    if isinstance(value, bytes) and len(value) > 120:
+        return value[:50] + b"..." + value[-50:]
+    return value
+
+
+def commands(run, count):
+    return b"".join(command for command, _ in SESSIONS[run.session][1][:count])
+
+
+def check_all(*checks):
+    for problem in checks:
+        if problem:
+            return problem
+    return None
+
+
+def is_prefix(part, whole, what):
+    return None if whole.startswith(part) else "%s %r is not a prefix of the clean run's" % (
+        what, clip(part))
+
+
+def ends_with_prefix(stdout, tail, clean_stdout):
+    """stdout is some prefix of the clean run's stdout followed by `tail`."""
+    if not stdout.endswith(tail):
+        return "stdout %r does not end with %r" % (clip(stdout), tail)
+    return is_prefix(stdout[:len(stdout) - len(tail)], clean_stdout, "stdout before the failure")
+
+
+def files_are_prefixes(run, clean):
+    for name, content in run.files.items():
+        if not clean.files.get(name, b"").startswith(content):
+            return "file %s %r is not a prefix of its clean content" % (name, clip(content))
+    return None
+
+
+def stderr_then(run, clean, line):
+    """Standard error is what the clean run had written so far, then `line`."""
+    if not run.stderr.endswith(line):
+        return "stderr %r does not end with %r" % (run.stderr, line)
+    return is_prefix(run.stderr[:len(run.stderr) - len(line)], clean.stderr, "stderr before it")
+
+
+def exact(what, got, want):
+    return None if got == want else "%s is %r, expected %r" % (what, clip(got), clip(want))
+
+
+def expected_outcome(run, clean):
+    """A check for the documented failure path that this fault leads to, or
+    None when the fault must be absorbed."""
+    kind, fault = run.kind, run.fault
+    sent = run.at_fault["send"]  # send calls made before the fault, one per command when clean
+    peer = b"localhost port %d" % run.port
+    if kind in TRANSIENT and fault in TRANSIENT[kind] or fault in ("short1", "half", "storm"):
+        return None
+    if fault == "EINTR":
+        return None  # absorbed everywhere: a signal must never cost input or output
+    if kind == "setsockopt" and run.options[run.call - 1] != SO_REUSEADDR_OPTION:
+        return None  # the connection's tuning is best effort
+    if kind in ("socket", "setsockopt", "connect"):
+        message = b"Could not create client socket." if kind != "connect" else b"Could not bind to port."
+        return lambda r: check_all(
+            exact("stdout", r.stdout,
+                  console(r, BANNER + b"Exception was caught:" + message + b"\n\n")),
+            exact("stderr", r.stderr, b"cmdclient: cannot connect to " + peer + b": " +
+                  reason(fault) + b"\n"),
+            exact("status", r.status, 1), exact("received", r.received, b""))
+    if kind in ("send", "recv"):
+        if kind == "recv" and fault != "eof":
+            tail = b"status == -1  errno == %d in Socket::recv\nException!\n\n" % getattr(errno, fault)
+        else:
+            tail = b"Exception!\n\n"
+        why = b"closed by the server" if fault == "eof" else b"lost: " + reason(fault)
+        before = sent - 1 if kind == "send" else sent  # a failed send delivered nothing
+        return lambda r: check_all(
+            ends_with_prefix(r.stdout, console(r, tail), clean.stdout),
+            stderr_then(r, clean, b"cmdclient: connection to " + peer + b" " + why + b"\n"),
+            exact("status", r.status, 1), exact("received", r.received, commands(r, before)),
+            files_are_prefixes(r, clean))
+    if kind == "write1":
+        return lambda r: check_all(
+            is_prefix(r.stdout, clean.stdout, "stdout"),
+            stderr_then(r, clean, b"cmdclient: cannot write standard output: " +
+                        reason(fault) + b"\n"),
+            exact("status", r.status, 1), exact("received", r.received, commands(r, sent)),
+            files_are_prefixes(r, clean))
+    if kind == "write2":
+        # Standard error that cannot be written costs its message, nothing else.
+        return lambda r: check_all(
+            exact("stdout", r.stdout, clean.stdout), exact("status", r.status, clean.status),
+            exact("received", r.received, clean.received), exact("files", r.files, clean.files),
+            is_prefix(r.stderr, clean.stderr, "stderr"))
+    if kind == "read0":
+        return lambda r: check_all(
+            ends_with_prefix(r.stdout, console(r, b"\n"),
+                             clean.stdout[:len(clean.stdout) - len(console(r, b"\n"))]),
+            stderr_then(r, clean, b"cmdclient: cannot read standard input: " +
+                        reason(fault) + b"\n"),
+            exact("status", r.status, 1), exact("received", r.received, commands(r, sent)),
+            files_are_prefixes(r, clean))
+    if kind in ("file_open", "file_write", "file_close"):
+        verb = b"open" if kind == "file_open" else b"write"
+        return lambda r: redirect_failed(r, clean, verb, reason(fault))
+    if kind == "malloc":
+        return lambda r: out_of_memory(r, clean)
+    raise AssertionError("no rule for %s %s" % (kind, fault))
+
+
+def redirect_failed(run, clean, verb, why):
+    """One line on stderr for the redirect file, added to the clean run's or
+    in place of its line for the same file; everything else as clean."""
+    lines = run.stderr.splitlines(keepends=True)
+    clean_lines = clean.stderr.splitlines(keepends=True)
+    extra = [line for line in lines if line not in clean_lines]
+    names = [name.encode() for name in SESSIONS[run.session][2]]
+    wanted = [b"cmdclient: cannot %s reply file '%s': %s\n" % (verb, name, why) for name in names]
+    if len(lines) - len(clean_lines) not in (0, 1) or len(extra) != 1 or extra[0] not in wanted:
+        return "stderr %r, expected the clean run's and one of %r" % (run.stderr, wanted)
+    return check_all(exact("stdout", run.stdout, clean.stdout),
+                     exact("status", run.status, clean.status),
+                     exact("received", run.received, clean.received),
+                     files_are_prefixes(run, clean))
+
+
+def out_of_memory(run, clean):
+    # The C library may meet the failed allocation inside the redirect file's
+    # open: that is a failed open, with the system's reason.
+    if redirect_failed(run, clean, b"open", reason("ENOMEM")) is None:
+        return None
+    return check_all(is_prefix(run.stdout, clean.stdout, "stdout"),
+                     stderr_then(run, clean, b"cmdclient: out of memory\n"),
+                     exact("status", run.status, 1),
+                     is_prefix(run.received, clean.received, "received"),
+                     files_are_prefixes(run, clean))
+
+
+def cases(clean):
+    for kind in KINDS:
+        faults = FAULTS[kind]
+        total = 1 if kind == "storm" else clean.calls[kind]
+        for call in range(1, total + 1):
+            if total * len(faults) <= FULL_PRODUCT_LIMIT:
+                for fault in faults:
+                    yield kind, call, fault
+            else:
+                yield kind, call, faults[(call - 1) % len(faults)]
+
+
+def repro(case):
+    return "CMDCLIENT=%s FAULT_SHIM=%s %s %s --only %s" % (
+        shlex.quote(CLIENT), shlex.quote(SHIM), sys.executable,
+        shlex.quote(os.path.abspath(__file__)), case)
+
+
+def clean_run(session):
+    first, second = Run(session), Run(session)
+    if first.hung or first.outcome() != second.outcome() or first.calls != second.calls:
+        sys.exit("fault injection: the clean %s session is not repeatable (hung: %s)"
+                 % (session, first.hung))
+    if first.calls["send"] != len(SESSIONS[session][1]):
+        sys.exit("fault injection: the clean %s session sent %d times for %d commands"
+                 % (session, first.calls["send"], len(SESSIONS[session][1])))
+    return first
+
+
+def show(run, clean, verdict):
+    print("case %s: %s" % (run.case(), verdict or "sound"))
+    for name, got, want in zip(["stdout", "stderr", "status", "received", "files"],
+                               run.outcome(), clean.outcome()):
+        print("  %-8s %r\n  %-8s %r" % (name, clip(got), "clean", clip(want)))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--only", metavar="SESSION:KIND:CALL:FAULT")
+    options = parser.parse_args()
+    if not CLIENT or not SHIM:
+        sys.exit("CMDCLIENT must name cmdclient and FAULT_SHIM the fault shim")
+    if options.only:
+        session, kind, call, fault = options.only.split(":")
+        clean = clean_run(session)
+        run = Run(session, kind, int(call), fault)
+        verdict = judge(run, clean)
+        show(run, clean, verdict)
+        return 1 if isinstance(verdict, str) else 0
+
+    started = time.monotonic()
+    cleans = {session: clean_run(session) for session in SESSIONS}
+    matrix = [(session, case) for session in SESSIONS for case in cases(cleans[session])]
+    defects, artefacts = [], []
+    with concurrent.futures.ThreadPoolExecutor(WORKERS) as pool:
+        runs = pool.map(lambda item: Run(item[0], *item[1]), matrix)
+        for run in runs:
+            verdict = judge(run, cleans[run.session])
+            if isinstance(verdict, tuple):
+                artefacts.append((run.case(), verdict[1]))
+            elif verdict:
+                defects.append((run.case(), verdict))
+    for case, why in artefacts:
+        print("artefact %s: %s" % (case, why))
+    for case, why in defects:
+        print("DEFECT %s: %s\n  repro: %s" % (case, why, repro(case)))
+    print("fault injection: %d runs, %d defects (%d artefacts, %.0f s)"
+          % (len(matrix), len(defects), len(artefacts), time.monotonic() - started))
+    return 1 if defects else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
