@@ -34,7 +34,6 @@ class Console {
     Console& operator=(const Console&) = delete;
 
     const ConsoleMode& mode() const noexcept { return mode_; }
-    std::ostream& out() noexcept { return out_; }
 
     // Shows reply text or the client's own words on standard output. Runs
     // once per chunk of a reply: the common case is a copy into the buffer.

@@ -1,5 +1,6 @@
 #include "client/exchange.h"
 
+#include "client/command_grammar.h"
 #include "client/reply_relay.h"
 #include "client/texts.h"
 
@@ -195,7 +196,7 @@ ExchangeEnd exchange(Session& session, const std::string& command, const std::st
         return timed_out ? ExchangeEnd::timed_out : ExchangeEnd::connection_lost;
     }
 
-    const bool to_console = target == texts::console_target;
+    const bool to_console = target == grammar::console_target;
     if (!to_console) {
         session.file().open(target);
     }

@@ -23,10 +23,6 @@ inline constexpr const char* options_usage = "usage: %s [OPTIONS] [hostname] por
 // kept verbatim: scripts match on it ("specifiy").
 inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 
-// The target that means the console (the grammar's own word, named here too
-// for the code that writes replies).
-inline constexpr const char* console_target = grammar::console_target;
-
 // Standard error lines, each after "cmdclient: ".
 inline constexpr const char* error_prefix = "cmdclient: ";
 inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
