@@ -1,8 +1,6 @@
 // The console's own texts, in one place. Scripts match on every one of them.
 #pragma once
 
-#include "client/command_grammar.h"
-
 namespace cmdclient::texts {
 
 inline constexpr const char* banner = "Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
