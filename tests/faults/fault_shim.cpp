@@ -49,8 +49,8 @@ enum Kind {
     kind_count
 };
 const char* const kind_names[kind_count] = {
-    "socket", "setsockopt", "connect", "send", "recv", "poll", "read0",
-    "write1", "write2", "file_open", "file_write", "file_close", "malloc", "storm"};
+    "socket", "setsockopt", "connect",   "send",       "recv",       "poll",   "read0",
+    "write1", "write2",     "file_open", "file_write", "file_close", "malloc", "storm"};
 
 // The layout the runner reads (tests/faults/run_faults.py, COUNTS_LAYOUT).
 struct Counters {
@@ -67,9 +67,9 @@ std::uint64_t fault_call = 0;
 enum Action { a_none, a_errno, a_short1, a_half, a_eof, a_storm } action = a_none;
 int fault_errno = 0;
 const char* file_mark = nullptr;
-int file_fd = -1;        // the open redirect file's descriptor
-bool connected = false;  // allocations count only once the connection stands
-bool inside = false;   // our own calls (dlsym, fileno, ...) are not counted
+int file_fd = -1;       // the open redirect file's descriptor
+bool connected = false; // allocations count only once the connection stands
+bool inside = false;    // our own calls (dlsym, fileno, ...) are not counted
 
 // The next definition of `name`; what dlsym allocates is neither counted nor failed.
 template <typename F> F real(const char* name) {
@@ -98,7 +98,8 @@ __attribute__((constructor)) void set_up() {
     inside = true;
     const char* path = getenv("FAULT_COUNTS");
     if (path != nullptr) {
-        const int fd = real<int (*)(const char*, int, ...)>("open")(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        const int fd = real<int (*)(const char*, int, ...)>("open")(
+            path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd >= 0 && ftruncate(fd, sizeof(Counters)) == 0) {
             void* map = mmap(nullptr, sizeof(Counters), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
             if (map != MAP_FAILED) {
@@ -214,9 +215,10 @@ int connect(int fd, const sockaddr* address, socklen_t length) {
     return result;
 }
 
-static ssize_t faulted_send(int fd, const void* data, size_t size, int flags,
-                            const sockaddr* to, socklen_t to_length) {
-    static auto next = real<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>("sendto");
+static ssize_t faulted_send(int fd, const void* data, size_t size, int flags, const sockaddr* to,
+                            socklen_t to_length) {
+    static auto next =
+        real<ssize_t (*)(int, const void*, size_t, int, const sockaddr*, socklen_t)>("sendto");
     if (count(k_send, flags)) {
         if (action == a_errno) {
             return fail(fault_errno, -1L);
@@ -239,7 +241,8 @@ ssize_t sendto(int fd, const void* data, size_t size, int flags, const sockaddr*
 
 static ssize_t faulted_recv(int fd, void* data, size_t size, int flags, sockaddr* from,
                             socklen_t* from_length) {
-    static auto next = real<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
+    static auto next =
+        real<ssize_t (*)(int, void*, size_t, int, sockaddr*, socklen_t*)>("recvfrom");
     if (count(k_recv, flags)) {
         if (action == a_errno) {
             return fail(fault_errno, -1L);
@@ -262,7 +265,8 @@ ssize_t recv(int fd, void* data, size_t size, int flags) {
     return faulted_recv(fd, data, size, flags, nullptr, nullptr);
 }
 
-ssize_t recvfrom(int fd, void* data, size_t size, int flags, sockaddr* from, socklen_t* from_length) {
+ssize_t recvfrom(int fd, void* data, size_t size, int flags, sockaddr* from,
+                 socklen_t* from_length) {
     return faulted_recv(fd, data, size, flags, from, from_length);
 }
 
@@ -291,7 +295,8 @@ int select(int n, fd_set* r, fd_set* w, fd_set* e, timeval* timeout) {
 }
 
 int pselect(int n, fd_set* r, fd_set* w, fd_set* e, const timespec* timeout, const sigset_t* mask) {
-    static auto next = real<int (*)(int, fd_set*, fd_set*, fd_set*, const timespec*, const sigset_t*)>("pselect");
+    static auto next =
+        real<int (*)(int, fd_set*, fd_set*, fd_set*, const timespec*, const sigset_t*)>("pselect");
     if (count(k_poll) && action == a_errno) {
         return fail(fault_errno, -1);
     }
@@ -338,47 +343,47 @@ static bool open_faulted(const char* path) {
     return is_redirect_path(path) && count(k_file_open) && action == a_errno;
 }
 
-#define OPEN_WRAPPER(name)                                                                     \
-    int name(const char* path, int flags, ...) {                                               \
-        static auto next = real<int (*)(const char*, int, ...)>(#name);                        \
-        va_list args;                                                                          \
-        va_start(args, flags);                                                                 \
-        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;        \
-        va_end(args);                                                                          \
-        if (open_faulted(path)) {                                                              \
-            return fail(fault_errno, -1);                                                      \
-        }                                                                                      \
-        return opened(path, next(path, flags, mode));                                          \
+#define OPEN_WRAPPER(name)                                                                         \
+    int name(const char* path, int flags, ...) {                                                   \
+        static auto next = real<int (*)(const char*, int, ...)>(#name);                            \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;            \
+        va_end(args);                                                                              \
+        if (open_faulted(path)) {                                                                  \
+            return fail(fault_errno, -1);                                                          \
+        }                                                                                          \
+        return opened(path, next(path, flags, mode));                                              \
     }
 OPEN_WRAPPER(open)
 OPEN_WRAPPER(open64)
 
-#define OPENAT_WRAPPER(name)                                                                   \
-    int name(int dir, const char* path, int flags, ...) {                                      \
-        static auto next = real<int (*)(int, const char*, int, ...)>(#name);                   \
-        va_list args;                                                                          \
-        va_start(args, flags);                                                                 \
-        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;        \
-        va_end(args);                                                                          \
-        if (open_faulted(path)) {                                                              \
-            return fail(fault_errno, -1);                                                      \
-        }                                                                                      \
-        return opened(path, next(dir, path, flags, mode));                                     \
+#define OPENAT_WRAPPER(name)                                                                       \
+    int name(int dir, const char* path, int flags, ...) {                                          \
+        static auto next = real<int (*)(int, const char*, int, ...)>(#name);                       \
+        va_list args;                                                                              \
+        va_start(args, flags);                                                                     \
+        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;            \
+        va_end(args);                                                                              \
+        if (open_faulted(path)) {                                                                  \
+            return fail(fault_errno, -1);                                                          \
+        }                                                                                          \
+        return opened(path, next(dir, path, flags, mode));                                         \
     }
 OPENAT_WRAPPER(openat)
 OPENAT_WRAPPER(openat64)
 
-#define FOPEN_WRAPPER(name)                                                                    \
-    FILE* name(const char* path, const char* mode) {                                           \
-        static auto next = real<FILE* (*)(const char*, const char*)>(#name);                   \
-        if (open_faulted(path)) {                                                              \
-            return fail(fault_errno, static_cast<FILE*>(nullptr));                             \
-        }                                                                                      \
-        FILE* file = next(path, mode);                                                         \
-        if (file != nullptr) {                                                                 \
-            opened(path, fileno(file));                                                        \
-        }                                                                                      \
-        return file;                                                                           \
+#define FOPEN_WRAPPER(name)                                                                        \
+    FILE* name(const char* path, const char* mode) {                                               \
+        static auto next = real<FILE* (*)(const char*, const char*)>(#name);                       \
+        if (open_faulted(path)) {                                                                  \
+            return fail(fault_errno, static_cast<FILE*>(nullptr));                                 \
+        }                                                                                          \
+        FILE* file = next(path, mode);                                                             \
+        if (file != nullptr) {                                                                     \
+            opened(path, fileno(file));                                                            \
+        }                                                                                          \
+        return file;                                                                               \
     }
 FOPEN_WRAPPER(fopen)
 FOPEN_WRAPPER(fopen64)
@@ -421,8 +426,8 @@ static bool from_line_editor(void* caller) {
 }
 
 void* malloc(size_t size) {
-    if (connected && !inside && !from_line_editor(__builtin_return_address(0)) &&
-        count(k_malloc) && action == a_errno) {
+    if (connected && !inside && !from_line_editor(__builtin_return_address(0)) && count(k_malloc) &&
+        action == a_errno) {
         return fail(ENOMEM, static_cast<void*>(nullptr));
     }
     return __libc_malloc(size);
