@@ -43,6 +43,10 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
                            platform::error_text(lines.error()));
             return LoopEnd::input_failed;
         }
+        // The editor's drawing of the line may have found standard output failed.
+        if (console.output_error() != 0 && console.report_output_failure()) {
+            return LoopEnd::output_failed;
+        }
         command = line;
         split_redirection(command, target);
         if (command == grammar::quit) {

@@ -93,6 +93,14 @@ int Console::output_error() const noexcept {
     return out_.good() ? 0 : EIO;
 }
 
+void Console::fail_output(int error) noexcept {
+    if (own_buffer_ != nullptr) {
+        own_buffer_->fail(error);
+    } else {
+        out_.setstate(std::ios::badbit);
+    }
+}
+
 bool Console::report_output_failure() {
     const int error = output_error();
     if (error != 0 && !output_failure_reported_) {

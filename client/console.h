@@ -74,6 +74,9 @@ class Console {
     bool flush();
     // The system's error number once standard output has failed, else 0.
     int output_error() const noexcept;
+    // Standard output failed with `error` in a write the console did not make
+    // (the line editor's drawing): nothing more is written to it.
+    void fail_output(int error) noexcept;
     // Reports that standard output failed, once: a script must not take the
     // run for a clean one. True when it has failed.
     bool report_output_failure();

@@ -14,6 +14,7 @@ namespace cmdclient::platform {
 
 constexpr int standard_input = 0;
 constexpr int standard_output = 1;
+constexpr int standard_error = 2;
 
 bool is_terminal(int fd) noexcept;
 

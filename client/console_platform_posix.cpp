@@ -209,7 +209,10 @@ void catch_editor_signals() noexcept {
     struct sigaction action {};
     action.sa_handler = record_editor_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // the editor's read returns to be told
+    // The editor's wait for a key always returns to be told (a wait is never
+    // restarted); any other call, such as libedit's own terminal set-up, is
+    // restarted rather than failing half done.
+    action.sa_flags = SA_RESTART;
     ::sigaction(SIGWINCH, &action, &winch_before);
     ::sigaction(SIGTSTP, nullptr, &tstp_before);
     if (tstp_before.sa_handler != SIG_IGN) { // a parent that ignores stops keeps it so

@@ -39,6 +39,8 @@ class DescriptorBuffer final : public std::streambuf {
                static_cast<std::streamsize>(size);
     }
 
+    // Fails it as a write to its descriptor from elsewhere did (the first error stays).
+    void fail(int error) noexcept;
     // The system's error number of the first failed write, or 0.
     int error() const noexcept { return error_; }
 
@@ -58,7 +60,6 @@ class DescriptorBuffer final : public std::streambuf {
     // writing cannot go on (failed, or given up on as the run ends).
     long write_step(const char* data, std::size_t size, bool& writable);
     bool wait_until_writable();
-    void fail(int error) noexcept;
 
     std::size_t capacity_;
     StopPolicy& policy_;

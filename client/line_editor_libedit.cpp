@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <string>
@@ -32,7 +33,14 @@ class LineEditor final : public LineSource {
         ::history(history_, &event, H_SETUNIQUE, 1);
         load_history();
 
-        editor_ = ::el_init("cmdclient", stdin, stdout, stderr);
+        // libedit draws through stdio, which drops what a write cut short by a
+        // signal did not take: a key's echo could go missing. Its drawing goes
+        // through draw() instead; the terminal's settings stay on fd 0 and 1.
+        const cookie_io_functions_t drawing{nullptr, &LineEditor::draw, nullptr, nullptr};
+        screen_ = ::fopencookie(this, "w", drawing);
+        editor_ = ::el_init_fd("cmdclient", stdin, screen_ != nullptr ? screen_ : stdout, stderr,
+                               platform::standard_input, platform::standard_output,
+                               platform::standard_error);
         ::el_set(editor_, EL_CLIENTDATA, this);
         ::el_set(editor_, EL_EDITOR, "emacs");
         ::el_set(editor_, EL_HIST, ::history, history_);
@@ -58,6 +66,9 @@ class LineEditor final : public LineSource {
 
     ~LineEditor() override {
         ::el_end(editor_);
+        if (screen_ != nullptr) {
+            std::fclose(screen_);
+        }
         ::history_end(history_);
     }
 
@@ -289,6 +300,34 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_REFRESH);
     }
 
+    // Writes what the editor draws to the terminal, all of it: a call cut
+    // short by a signal is made again, and a non-blocking terminal is waited
+    // for (a stop signal ends that wait; the editor acts on it next). A write
+    // error fails standard output as a failed write of the console would.
+    static ssize_t draw(void* self, const char* data, std::size_t size) {
+        Console& console = static_cast<LineEditor*>(self)->console_;
+        const net::Waitable terminal = net::waitable_descriptor(platform::standard_output);
+        for (std::size_t done = 0; done < size && console.output_error() == 0;) {
+            const long written =
+                platform::write_some(platform::standard_output, data + done, size - done);
+            if (written > 0) {
+                done += static_cast<std::size_t>(written);
+                continue;
+            }
+            const int error = written < 0 ? platform::last_error() : EIO;
+            if (platform::interrupted(error)) {
+                continue;
+            }
+            if (!platform::would_block(error)) {
+                console.fail_output(error);
+            } else if (net::wait_for(terminal, net::Direction::writable, {}) !=
+                       net::WaitResult::ready) {
+                break;
+            }
+        }
+        return static_cast<ssize_t>(size);
+    }
+
     // Tab: see complete(). One match is filled in; several are listed.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
@@ -315,6 +354,7 @@ class LineEditor final : public LineSource {
     HistoryStore store_;
     History* history_ = nullptr;
     EditLine* editor_ = nullptr;
+    std::FILE* screen_ = nullptr;
     std::string prompt_text_ = texts::prompt;
     std::mbstate_t decoding_{};
     int read_error_ = 0;
