@@ -343,35 +343,30 @@ static bool open_faulted(const char* path) {
     return is_redirect_path(path) && count(k_file_open) && action == a_errno;
 }
 
-#define OPEN_WRAPPER(name)                                                                         \
-    int name(const char* path, int flags, ...) {                                                   \
-        static auto next = real<int (*)(const char*, int, ...)>(#name);                            \
-        va_list args;                                                                              \
-        va_start(args, flags);                                                                     \
-        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;            \
-        va_end(args);                                                                              \
+// One wrapper for the four ways to open: `params` and `types` are the call's
+// parameter list and its types, `args` what is passed on (mode included).
+#define OPEN_WRAPPER(name, params, types, args)                                                    \
+    int name params {                                                                              \
+        static auto next = real<int(*) types>(#name);                                              \
+        va_list rest;                                                                              \
+        va_start(rest, flags);                                                                     \
+        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(rest, mode_t) : 0;            \
+        va_end(rest);                                                                              \
         if (open_faulted(path)) {                                                                  \
             return fail(fault_errno, -1);                                                          \
         }                                                                                          \
-        return opened(path, next(path, flags, mode));                                              \
+        return opened(path, next args);                                                            \
     }
-OPEN_WRAPPER(open)
-OPEN_WRAPPER(open64)
-
-#define OPENAT_WRAPPER(name)                                                                       \
-    int name(int dir, const char* path, int flags, ...) {                                          \
-        static auto next = real<int (*)(int, const char*, int, ...)>(#name);                       \
-        va_list args;                                                                              \
-        va_start(args, flags);                                                                     \
-        const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;            \
-        va_end(args);                                                                              \
-        if (open_faulted(path)) {                                                                  \
-            return fail(fault_errno, -1);                                                          \
-        }                                                                                          \
-        return opened(path, next(dir, path, flags, mode));                                         \
-    }
-OPENAT_WRAPPER(openat)
-OPENAT_WRAPPER(openat64)
+#define PLAIN_OPEN(name)                                                                           \
+    OPEN_WRAPPER(name, (const char* path, int flags, ...), (const char*, int, ...),                \
+                 (path, flags, mode))
+#define OPEN_AT(name)                                                                              \
+    OPEN_WRAPPER(name, (int dir, const char* path, int flags, ...), (int, const char*, int, ...),  \
+                 (dir, path, flags, mode))
+PLAIN_OPEN(open)
+PLAIN_OPEN(open64)
+OPEN_AT(openat)
+OPEN_AT(openat64)
 
 #define FOPEN_WRAPPER(name)                                                                        \
     FILE* name(const char* path, const char* mode) {                                               \
