@@ -114,8 +114,13 @@ def main():
 
         def send(first, last):
             block = b"".join(lines[i % len(lines)] for i in range(first, last))
-            client.stdin.write(block)
-            client.stdin.flush()
+            try:
+                client.stdin.write(block)
+                client.stdin.flush()
+            except BrokenPipeError:
+                status = client.wait(10)
+                raise RuntimeError("the client ended early, status %d, stderr %r"
+                                   % (status, client.stderr.read()[-200:])) from None
 
         warm = min(WARM_UP, count)
         send(0, warm)
