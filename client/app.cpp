@@ -124,7 +124,7 @@ int run_session(Session& session, int argc, char* argv[], const CommandLine& com
     session.exit_on_error = options.exit_on_error;
 
     std::unique_ptr<LineSource> lines;
-    if (options.has_commands) {
+    if (!options.commands.empty()) {
         lines = std::make_unique<ListLineSource>(options.commands);
     } else if (console.mode().editor_prompt) {
         lines = make_line_editor(console, history_file());
@@ -163,7 +163,7 @@ int run(int argc, char* argv[]) {
     mode.interactive = platform::is_terminal(platform::standard_input);
     // Quiet, there are no prompts to draw; with -c, no lines to edit.
     mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
-                         !command_line.options.has_commands && line_editor_available();
+                         command_line.options.commands.empty() && line_editor_available();
     StopPolicy policy(mode.interactive);
     Session session(policy, platform::standard_output, std::cerr, mode);
     policy.before_ending([&session] { session.write_out_before_ending(); });

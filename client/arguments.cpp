@@ -60,7 +60,6 @@ CommandLine parse_options(int argc, char* const argv[]) {
         } else if (arg == "-c" || arg == "--command") {
             if (const char* command = value_of(arg.c_str())) {
                 line.options.commands.emplace_back(command);
-                line.options.has_commands = true;
             }
         } else {
             break;

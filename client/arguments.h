@@ -38,7 +38,6 @@ struct Options {
     bool exit_on_error = false;             // -e: stop at the first "Syntax error"
     bool quiet = false;                     // -q: only the replies' text on standard output
     std::vector<std::string> commands;      // -c: run these instead of reading standard input
-    bool has_commands = false;
 };
 
 // The options, and where the host and port arguments begin (argv index).

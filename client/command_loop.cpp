@@ -44,7 +44,7 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
             return LoopEnd::input_failed;
         }
         // The editor's drawing of the line may have found standard output failed.
-        if (console.output_error() != 0 && console.report_output_failure()) {
+        if (console.report_output_failure()) {
             return LoopEnd::output_failed;
         }
         command = line;

@@ -38,9 +38,11 @@ class LineEditor final : public LineSource {
         // through draw() instead; the terminal's settings stay on fd 0 and 1.
         const cookie_io_functions_t drawing{nullptr, &LineEditor::draw, nullptr, nullptr};
         screen_ = ::fopencookie(this, "w", drawing);
-        editor_ = ::el_init_fd("cmdclient", stdin, screen_ != nullptr ? screen_ : stdout, stderr,
-                               platform::standard_input, platform::standard_output,
-                               platform::standard_error);
+        if (screen_ == nullptr) {
+            screen_ = stdout;
+        }
+        editor_ = ::el_init_fd("cmdclient", stdin, screen_, stderr, platform::standard_input,
+                               platform::standard_output, platform::standard_error);
         ::el_set(editor_, EL_CLIENTDATA, this);
         ::el_set(editor_, EL_EDITOR, "emacs");
         ::el_set(editor_, EL_HIST, ::history, history_);
@@ -66,7 +68,7 @@ class LineEditor final : public LineSource {
 
     ~LineEditor() override {
         ::el_end(editor_);
-        if (screen_ != nullptr) {
+        if (screen_ != stdout) {
             std::fclose(screen_);
         }
         ::history_end(history_);
@@ -295,8 +297,7 @@ class LineEditor final : public LineSource {
         if (rows_up > 0) {
             clear += "\x1b[" + std::to_string(rows_up) + "A";
         }
-        console_.show(clear + "\x1b[J");
-        console_.flush();
+        draw_now(clear + "\x1b[J");
         ::el_set(editor_, EL_REFRESH);
     }
 
@@ -328,6 +329,12 @@ class LineEditor final : public LineSource {
         return static_cast<ssize_t>(size);
     }
 
+    // What the editor shows of its own goes the way of libedit's drawing.
+    void draw_now(const std::string& text) {
+        std::fputs(text.c_str(), screen_);
+        std::fflush(screen_);
+    }
+
     // Tab: see complete(). One match is filled in; several are listed.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
@@ -345,8 +352,7 @@ class LineEditor final : public LineSource {
             listing += choice + "  ";
         }
         listing += "\n";
-        console_.show(listing);
-        console_.flush();
+        draw_now(listing);
         return CC_REDISPLAY;
     }
 
