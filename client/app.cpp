@@ -5,16 +5,14 @@
 #include "client/console_platform.h"
 #include "client/history_file.h"
 #include "client/line_editor.h"
+#include "client/server_address.h"
 #include "client/session.h"
 #include "client/texts.h"
-#include "net/address.h"
 #include "net/platform.h"
 #include "net/wait.h"
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
-#include <iostream>
 #include <new>
 #include <optional>
 #include <string>
@@ -23,10 +21,8 @@ namespace cmdclient {
 
 namespace {
 
-constexpr int exit_ok = 0;
-constexpr int exit_failure = 1;
-// Apart from 1 (connection or input trouble), so that a script can tell them.
-constexpr int exit_command_failed = 3;
+// How long the run, ending by a signal, may still wait for its output.
+constexpr std::chrono::milliseconds ending_write_limit{500};
 
 // printf-style formatting into a text, for the client's formatted lines.
 #if defined(__GNUC__)
@@ -47,139 +43,137 @@ std::string format_text(const char* format, ...) {
     return text;
 }
 
-int run_session(Session& session, int argc, char* argv[], const CommandLine& command_line) {
-    Console& console = session.console();
-    // An empty argument vector is possible when another program starts us.
-    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
-
-    if (argc < 2) {
-        console.show(format_text(texts::usage, program));
-        return exit_failure;
+// Connects to the first candidate address that takes the connection: going_on,
+// failed (reported: the fixed text on the console, each reason on standard
+// error) or stopped.
+Outcome connect(Session& session, const ServerAddress& address, const Options& options) {
+    const net::Deadline deadline = net::deadline_after(
+        options.connect_timeout ? std::optional<double>(options.connect_timeout->value)
+                                : std::nullopt);
+    std::vector<std::string> reasons;
+    std::string message = net::socket_message::could_not_connect;
+    for (const net::Endpoint& candidate : address.candidates) {
+        try {
+            session.connection = std::make_unique<SocketConnection>(candidate, deadline);
+            return Outcome::going_on;
+        } catch (const net::SocketException& failure) {
+            const int error = net::last_socket_error();
+            if (net::pending_stop_signal() != 0) {
+                return Outcome::stopped;
+            }
+            message = failure.message();
+            reasons.push_back("cannot connect to " + address.peer + ": " +
+                              net::socket_error_text(error));
+        }
     }
-    // Only as the sole argument: anything else keeps the host-or-port rules.
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    if (address.candidates.empty()) {
+        reasons.push_back(address.problem);
+    }
+    session.console.show_failure(texts::connect_failed + message + "\n");
+    for (const std::string& reason : reasons) {
+        session.console.report(reason);
+    }
+    return Outcome::failed;
+}
+
+Outcome run_session(Session& session, const char* program, const CommandLine& line) {
+    Console& console = session.console;
+    using Action = CommandLine::Action;
+    switch (line.action) {
+    case Action::usage:
+        console.show(format_text(texts::usage, program));
+        return Outcome::failed;
+    case Action::help:
         console.show(texts::help);
-        return exit_ok;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        return Outcome::ended;
+    case Action::version:
         console.show("cmdclient " CMDCLIENT_VERSION "\n");
-        return exit_ok;
-    }
-    const Options& options = command_line.options;
-    if (!command_line.error.empty()) {
-        console.report(command_line.error + "; " + format_text(texts::options_usage, program));
-        return exit_failure;
-    }
-    if (command_line.first_server_argument >= argc) {
-        console.show(format_text(texts::usage, program));
-        return exit_failure;
-    }
-    const ServerArguments arguments =
-        classify_arguments(argc, argv, command_line.first_server_argument);
-    const std::optional<int> port =
-        arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
-    if (!port) {
+        return Outcome::ended;
+    case Action::bad_option:
+        console.report(line.error + "; " + format_text(texts::options_usage, program));
+        return Outcome::failed;
+    case Action::no_port:
         console.show(format_text(texts::no_port, program));
-        return exit_failure;
+        return Outcome::failed;
+    case Action::run:
+        break;
     }
-
+    const Options& options = line.options;
     if (!net::start_socket_library()) {
-        return exit_failure;
+        return Outcome::failed;
     }
     if (!options.quiet) {
         console.show(texts::banner);
     }
-
-    const std::string host = arguments.host != nullptr ? arguments.host : "localhost";
-    const std::string peer = host + " port " + std::to_string(*port);
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();
-    int failure_error = 0;
-    try {
-        const net::Deadline connect_deadline = net::deadline_after(
-            options.connect_timeout ? std::optional<double>(options.connect_timeout->value)
-                                    : std::nullopt);
-        session.attach(
-            std::make_unique<SocketConnection>(host, *port, connect_deadline, failure_error),
-            peer);
-    } catch (const net::SocketException& failure) {
-        if (net::pending_stop_signal() != 0) {
-            session.policy().end_run(net::take_stop_signal());
+    const ServerAddress address = server_address(line.host, line.port);
+    session.peer = address.peer;
+    Outcome outcome = connect(session, address, options);
+    if (outcome == Outcome::going_on) {
+        if (options.timeout) {
+            session.reply_timeout = options.timeout->value;
+            session.reply_timeout_text = options.timeout->text;
         }
-        console.show_failure(std::string(texts::connect_failed) + failure.message() + "\n");
-        if (net::parse_dotted_quad(host.c_str(), nullptr) != 1) {
-            console.report("'" + host + "' " + texts::names_not_looked_up);
-        } else {
-            console.report("cannot connect to " + peer + ": " +
-                           net::socket_error_text(failure_error));
+        session.exit_on_error = options.exit_on_error;
+        std::unique_ptr<LineSource> lines;
+        if (!options.commands.empty()) {
+            lines = std::make_unique<ListLineSource>(options.commands);
+        } else if (console.mode().editor_prompt) {
+            lines = make_line_editor(console, history_file());
         }
+        if (!lines) {
+            lines = std::make_unique<DescriptorLineSource>(platform::standard_input);
+        }
+        outcome = command_loop(session, *lines);
+    }
+    if (outcome != Outcome::stopped) {
         console.finish();
-        return exit_failure;
     }
-
-    if (options.timeout) {
-        session.reply_timeout = options.timeout->value;
-        session.reply_timeout_text = options.timeout->text;
-    }
-    session.exit_on_error = options.exit_on_error;
-
-    std::unique_ptr<LineSource> lines;
-    if (!options.commands.empty()) {
-        lines = std::make_unique<ListLineSource>(options.commands);
-    } else if (console.mode().editor_prompt) {
-        lines = make_line_editor(console, history_file());
-    }
-    if (!lines) {
-        lines = std::make_unique<DescriptorLineSource>(platform::standard_input);
-    }
-    const LoopEnd end = command_loop(session, *lines);
-    console.finish();
-    switch (end) {
-    case LoopEnd::quit:
-    case LoopEnd::input_ended:
-    case LoopEnd::terminated:
-        return exit_ok;
-    case LoopEnd::connection_lost:
-    case LoopEnd::timed_out:
-    case LoopEnd::input_failed:
-    case LoopEnd::output_failed:
-        break;
-    case LoopEnd::command_failed:
-        return exit_command_failed;
-    }
-    return exit_failure;
+    return outcome;
 }
 
 } // namespace
 
 int run(int argc, char* argv[]) {
     platform::open_missing_standard_descriptors();
-    std::ios::sync_with_stdio(false);
-
-    const CommandLine command_line = parse_options(argc, argv);
+    // An empty argument vector is possible when another program starts us.
+    const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
+    const CommandLine line = read_command_line(argc, argv);
     ConsoleMode mode;
-    mode.quiet = command_line.options.quiet;
+    mode.quiet = line.options.quiet;
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
     mode.interactive = platform::is_terminal(platform::standard_input);
     // Quiet, there are no prompts to draw; with -c, no lines to edit.
     mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
-                         command_line.options.commands.empty() && line_editor_available();
-    StopPolicy policy(mode.interactive);
-    Session session(policy, platform::standard_output, std::cerr, mode);
-    policy.before_ending([&session] { session.write_out_before_ending(); });
+                         line.options.commands.empty() && line_editor_available();
+    Console console(platform::standard_output, platform::standard_error, mode);
+    Session session(console);
 
-    int status = exit_failure;
+    Outcome outcome = Outcome::failed;
     try {
-        status = run_session(session, argc, argv, command_line);
+        outcome = run_session(session, program, line);
     } catch (const std::bad_alloc&) {
         session.write_out();
-        session.console().report(texts::out_of_memory);
-        return exit_failure;
+        console.report(texts::out_of_memory);
+        return exit_status(Outcome::failed);
+    }
+    if (outcome == Outcome::stopped) {
+        // The one place the run ends by a signal: what arrived is written out
+        // first, the reply file (it never waits) before the console, as far
+        // as that can be done without waiting long.
+        const int signal = net::take_stop_signal();
+        const auto deadline = net::Clock::now() + ending_write_limit;
+        session.reply_file.flush_before_ending(deadline);
+        console.flush_before_ending(deadline);
+        net::end_by_signal(signal);
+        return 128 + signal;
     }
     // Output that never arrived (a full disk behind standard output, say) must
     // not pass for a clean run in a script.
-    session.console().flush();
-    return session.console().report_output_failure() ? exit_failure : status;
+    console.flush();
+    return console.report_failure(console.output()) ? exit_status(Outcome::failed)
+                                                    : exit_status(outcome);
 }
 
 } // namespace cmdclient

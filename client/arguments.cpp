@@ -2,6 +2,9 @@
 
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <string_view>
 
 namespace cmdclient {
 
@@ -9,6 +12,58 @@ namespace {
 constexpr int highest_port = 65535;
 // Longer waits are no use to anyone, and every clock can count them.
 constexpr double longest_wait_seconds = 1e9;
+
+// Codes of the options that have no letter.
+enum : int { timeout_option = 256, connect_timeout_option, help_option };
+
+constexpr const char* letters = "ceqV"; // those after 'c' in a bundle are its value
+const option long_options[] = {
+    {"timeout", required_argument, nullptr, timeout_option},
+    {"connect-timeout", required_argument, nullptr, connect_timeout_option},
+    {"exit-on-error", no_argument, nullptr, 'e'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"command", required_argument, nullptr, 'c'},
+    {"help", no_argument, nullptr, help_option},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+// True when `arg` is one of our options, a bundle of our letters or "--":
+// anything else keeps its meaning as a host or port text.
+bool is_ours(std::string_view arg) {
+    if (arg == "--") {
+        return true;
+    }
+    if (arg.size() > 2 && arg.substr(0, 2) == "--") {
+        const std::string_view name = arg.substr(2, arg.find('=') - 2);
+        for (const option* known = long_options; known->name != nullptr; ++known) {
+            if (name == known->name) {
+                return true;
+            }
+        }
+        return false;
+    }
+    if (arg.size() < 2 || arg[0] != '-') {
+        return false;
+    }
+    for (const char letter : arg.substr(1)) {
+        if (std::strchr(letters, letter) == nullptr) {
+            return false;
+        }
+        if (letter == 'c') {
+            break;
+        }
+    }
+    return true;
+}
+
+// The option `arg` as it was typed, for messages: "--command", "-c".
+std::string typed_name(const char* arg, int letter) {
+    if (std::strncmp(arg, "--", 2) == 0) {
+        return std::string(arg, std::strcspn(arg, "="));
+    }
+    return std::string("-") + static_cast<char>(letter);
+}
 } // namespace
 
 std::optional<double> parse_seconds(const char* text) noexcept {
@@ -23,49 +78,88 @@ std::optional<double> parse_seconds(const char* text) noexcept {
     return value;
 }
 
-CommandLine parse_options(int argc, char* const argv[]) {
+CommandLine read_command_line(int argc, char* argv[]) {
+    using Action = CommandLine::Action;
     CommandLine line;
-    int i = 1;
-    const auto value_of = [&](const char* name) -> const char* {
-        if (i + 1 >= argc) {
-            line.error = std::string(name) + " needs a value";
-            return nullptr;
-        }
-        return argv[++i];
+    if (argc < 2) {
+        line.action = Action::usage;
+        return line;
+    }
+    const auto fail = [&](std::string error) {
+        line.action = Action::bad_option;
+        line.error = std::move(error);
+        return line;
     };
-    const auto seconds_of = [&](const char* name, std::optional<Seconds>& into) {
-        const char* text = value_of(name);
-        if (text == nullptr) {
-            line.error = std::string(name) + " needs a number of seconds";
-            return;
-        }
-        const std::optional<double> value = parse_seconds(text);
-        if (!value) {
-            line.error = std::string(name) + " needs a positive number of seconds, not '" + text +
-                         "'";
-            return;
-        }
-        into = Seconds{*value, text};
-    };
-    for (; i < argc && line.error.empty(); ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--timeout") {
-            seconds_of("--timeout", line.options.timeout);
-        } else if (arg == "--connect-timeout") {
-            seconds_of("--connect-timeout", line.options.connect_timeout);
-        } else if (arg == "-e" || arg == "--exit-on-error") {
-            line.options.exit_on_error = true;
-        } else if (arg == "-q" || arg == "--quiet") {
-            line.options.quiet = true;
-        } else if (arg == "-c" || arg == "--command") {
-            if (const char* command = value_of(arg.c_str())) {
-                line.options.commands.emplace_back(command);
+    optind = 0; // a fresh start, also for a second command line in one process
+    opterr = 0;
+    int checked = 0; // the last argument found to be ours
+    for (;;) {
+        const int next = optind == 0 ? 1 : optind;
+        if (next != checked) {
+            if (next >= argc || !is_ours(argv[next])) {
+                optind = next;
+                break;
             }
-        } else {
+            checked = next;
+        }
+        const int code = getopt_long(argc, argv, "+:c:eqV", long_options, nullptr);
+        if (code == -1) {
             break;
         }
+        switch (code) {
+        case 'c':
+            line.options.commands.emplace_back(optarg);
+            break;
+        case 'e':
+            line.options.exit_on_error = true;
+            break;
+        case 'q':
+            line.options.quiet = true;
+            break;
+        case 'V':
+            line.action = Action::version;
+            return line;
+        case help_option:
+            line.action = Action::help;
+            return line;
+        case timeout_option:
+        case connect_timeout_option: {
+            const std::optional<double> value = parse_seconds(optarg);
+            if (!value) {
+                const char* name = code == timeout_option ? "--timeout" : "--connect-timeout";
+                return fail(name + std::string(" needs a positive number of seconds, not '") + optarg + "'");
+            }
+            (code == timeout_option ? line.options.timeout : line.options.connect_timeout) =
+                Seconds{*value, optarg};
+            break;
+        }
+        default: { // a missing value, or one given to an option that takes none
+            const std::string name = typed_name(argv[optind - 1], optopt);
+            if (optopt == 'c') {
+                return fail(name + " needs a value");
+            }
+            if (optopt == timeout_option || optopt == connect_timeout_option) {
+                return fail(name + " needs a number of seconds");
+            }
+            return fail(name + " takes no value");
+        }
+        }
     }
-    line.first_server_argument = i;
+    if (optind >= argc) {
+        line.action = Action::usage;
+        return line;
+    }
+    const ServerArguments arguments = classify_arguments(argc, argv, optind);
+    const std::optional<int> port =
+        arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
+    if (!port) {
+        line.action = Action::no_port;
+        return line;
+    }
+    line.port = *port;
+    if (arguments.host != nullptr) {
+        line.host = arguments.host;
+    }
     return line;
 }
 

@@ -1,4 +1,5 @@
-// Reading the command line: an optional host and a port, in either order.
+// Reading the command line: options, then an optional host and a port, in
+// either order.
 #pragma once
 
 #include <optional>
@@ -25,6 +26,9 @@ ServerArguments classify_arguments(int argc, char* const argv[], int first = 1) 
 // many digits it has). The empty text is port 0.
 std::optional<int> parse_port(const char* digits) noexcept;
 
+// A positive, finite number of seconds (a fraction is allowed), or nothing.
+std::optional<double> parse_seconds(const char* text) noexcept;
+
 // A number of seconds given on the command line, and its text for messages.
 struct Seconds {
     double value = 0;
@@ -40,19 +44,29 @@ struct Options {
     std::vector<std::string> commands;      // -c: run these instead of reading standard input
 };
 
-// The options, and where the host and port arguments begin (argv index).
-// `error`, when not empty, names the option that lacks its value or has a bad
-// one. Only the options above are recognised, and only before the host and
-// port: the first argument that is not one of them starts those.
+// What the command line asks for, read once.
 struct CommandLine {
+    enum class Action {
+        run,        // connect to `host` and `port`
+        help,       // --help
+        version,    // --version, -V
+        usage,      // no host or port at all
+        bad_option, // `error` names the option and what is wrong with it
+        no_port,    // no port, or one above 65535
+    };
+    Action action = Action::run;
     Options options;
-    int first_server_argument = 1;
     std::string error;
+    std::string host = "localhost";
+    int port = 0;
 };
 
-CommandLine parse_options(int argc, char* const argv[]);
-
-// A positive, finite number of seconds (a fraction is allowed), or nothing.
-std::optional<double> parse_seconds(const char* text) noexcept;
+// Options come first: they are read up to the first argument that is none of
+// ours ("-h", "-5" and "--timout" are host or port texts, as a bundle is unless
+// every letter in it is ours) or after "--". A value follows its option or
+// joins it ("--timeout=5", "-cregs"); long names match only in full. The
+// first --help or --version acts at once, unless an option error came first.
+// The first two arguments after the options are the host and port.
+CommandLine read_command_line(int argc, char* argv[]);
 
 } // namespace cmdclient

@@ -9,8 +9,8 @@
 
 namespace cmdclient {
 
-LoopEnd command_loop(Session& session, LineSource& lines) {
-    Console& console = session.console();
+Outcome command_loop(Session& session, LineSource& lines) {
+    Console& console = session.console;
     std::string line;
     std::string command;
     std::string target;
@@ -18,40 +18,41 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
     for (;;) {
         // Everything shown so far must be visible while we wait for the user;
         // once standard output fails, nothing more is sent.
-        if (!console.flush() && console.report_output_failure()) {
-            return LoopEnd::output_failed;
+        console.flush();
+        if (console.output().error() != 0) {
+            return Outcome::failed;
         }
         switch (lines.read(line)) {
         case LineRead::line:
             break;
         case LineRead::end:
-            return LoopEnd::input_ended;
+            return Outcome::ended;
         case LineRead::interrupted:
-            // Only a cancel comes back: any other stop signal ends the run here.
-            if (session.policy().act_on_recorded() == Waited::cancelled) {
-                session.policy().take_cancel();
-                // Like a shell: the typed line is dropped and a fresh prompt
-                // starts on the next line (the editor has moved there itself).
-                if (!console.mode().editor_prompt) {
-                    console.show("\n");
-                }
-                console.prompt();
+            if (!stop_cancels(console.mode().interactive, false)) {
+                return Outcome::stopped;
             }
+            net::take_stop_signal();
+            // Like a shell: the typed line is dropped and a fresh prompt
+            // starts on the next line (the editor has moved there itself).
+            if (!console.mode().editor_prompt) {
+                console.show("\n");
+            }
+            console.prompt();
             continue;
         case LineRead::failed:
             console.report(std::string(texts::cannot_read_input) + ": " +
                            platform::error_text(lines.error()));
-            return LoopEnd::input_failed;
+            return Outcome::failed;
         }
         // The editor's drawing of the line may have found standard output failed.
-        if (console.report_output_failure()) {
-            return LoopEnd::output_failed;
+        if (console.output().error() != 0) {
+            return Outcome::failed;
         }
         command = line;
         split_redirection(command, target);
         if (command == grammar::quit) {
             lines.remember(line);
-            return LoopEnd::quit;
+            return Outcome::ended;
         }
         if (command.empty()) {
             console.prompt();
@@ -59,24 +60,12 @@ LoopEnd command_loop(Session& session, LineSource& lines) {
         }
         lines.remember(line);
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
-        switch (exchange(session, command, target)) {
-        case ExchangeEnd::reply_ended:
-            break;
-        case ExchangeEnd::syntax_error:
-            if (session.exit_on_error) {
-                return LoopEnd::command_failed;
-            }
-            break;
-        case ExchangeEnd::connection_lost:
-            return LoopEnd::connection_lost;
-        case ExchangeEnd::timed_out:
-            return LoopEnd::timed_out;
-        case ExchangeEnd::output_failed:
-            console.report_output_failure();
-            return LoopEnd::output_failed;
+        const Outcome outcome = exchange(session, command, target);
+        if (outcome != Outcome::going_on) {
+            return outcome;
         }
         if (command == grammar::terminate) {
-            return LoopEnd::terminated;
+            return Outcome::ended;
         }
     }
 }

@@ -10,127 +10,161 @@ namespace cmdclient {
 
 namespace {
 
-// Ends a reply early without a socket failure.
-struct ReplyTimedOut {};
-struct OutputFailed {};
-
 // How long to pause after the system ran short of memory or network buffers
 // for a send: long enough not to spin, short enough not to be noticed.
 constexpr std::chrono::milliseconds shortage_pause{10};
 
-// One reply's way from the connection to the console or the file: the
-// relay's chunk source and its sink.
+// Why the connection could not go on, for the report.
+struct Lost {
+    bool timed_out = false;
+    int error = 0; // the system's error number; 0: closed by the server
+};
+
+void report_lost(Session& session, const Lost& lost) {
+    Console& console = session.console;
+    console.show_failure(texts::receive_failed);
+    if (lost.timed_out) {
+        console.report("no reply from " + session.peer + " for " + session.reply_timeout_text +
+                       " s");
+        return;
+    }
+    console.report("connection to " + session.peer +
+                   (lost.error == 0 ? std::string(" closed by the server")
+                                    : " lost: " + net::socket_error_text(lost.error)));
+}
+
+// One reply's way from the connection to its output: the relay's chunk source
+// and its sink, and the decision of what a stop signal means meanwhile.
 class Reply {
   public:
-    Reply(Session& session, bool to_console)
-        : session_(session), console_(session.console()), to_console_(to_console),
+    Reply(Session& session, Output& out, bool to_console, bool cancelled)
+        : session_(session), console_(session.console), out_(out), to_console_(to_console),
           // A file never gets the closing "Ok"; the console leaves it out only
           // when the line editor draws it as part of the prompt, or when quiet.
-          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet) {}
-
-    ~Reply() { session_.policy().cancel_ends_run(false); }
+          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet) {
+        if (cancelled) {
+            start_discarding();
+        }
+    }
 
     Reply(const Reply&) = delete;
     Reply& operator=(const Reply&) = delete;
 
     bool discarding() const noexcept { return discarding_; }
+    // Why the relay was cut short: failed (lost() says whether the connection
+    // was) or stopped.
+    Outcome ending() const noexcept { return ending_; }
+    const std::optional<Lost>& lost() const noexcept { return lost_; }
 
     // The next chunk, waiting for it as long as it takes (or the timeout).
-    void read_chunk(std::string& chunk) {
-        Connection& connection = session_.connection();
+    bool read_chunk(std::string& chunk) {
+        Connection& connection = *session_.connection;
         // Right after the command the answer is seldom there yet: wait at once
         // rather than spend a call to find nothing.
         bool wait = first_ && !connection.holds_received();
         first_ = false;
         for (;;) {
             if (!wait) {
-                if (receive(connection, chunk)) {
-                    return;
+                try {
+                    if (connection.read(chunk)) {
+                        return true;
+                    }
+                } catch (const net::SocketException&) {
+                    return lose(Lost{false, net::last_socket_error()}, true);
                 }
                 session_.write_out();
-                if (console_.output_error() != 0) {
-                    throw OutputFailed{};
+                if (console_.output().error() != 0) {
+                    return end(Outcome::failed);
                 }
             }
             wait = false;
-            switch (session_.policy().wait(connection.waitable(), net::Direction::readable,
-                                           net::deadline_after(session_.reply_timeout))) {
-            case Waited::ready:
+            switch (net::wait_for(connection.waitable(), net::Direction::readable,
+                                  net::deadline_after(session_.reply_timeout))) {
+            case net::WaitResult::ready:
+            case net::WaitResult::interrupted:
                 break;
-            case Waited::cancelled:
-                session_.policy().take_cancel();
-                start_discarding();
+            case net::WaitResult::stop_signal:
+                if (!act_on_stop()) {
+                    return false;
+                }
                 break;
-            case Waited::timed_out:
-                throw ReplyTimedOut{};
-            case Waited::failed:
-                throw net::SocketException(net::socket_message::could_not_read);
+            case net::WaitResult::timed_out:
+                return lose(Lost{true, 0}, false);
+            case net::WaitResult::failed:
+                return lose(Lost{false, net::last_socket_error()}, false);
             }
         }
     }
 
     // The relay's sink.
     void write(std::string_view text) {
-        if (discarding_) {
-            return;
-        }
-        if (to_console_) {
-            console_.show(text);
-        } else {
-            session_.file().write(text);
+        if (!discarding_) {
+            out_.write(text);
         }
     }
     bool strips_marker() const noexcept { return strip_marker_; }
-    void after_chunk() {
-        if (session_.policy().take_cancel()) {
-            start_discarding();
+    bool after_chunk() {
+        if (net::pending_stop_signal() != 0 && !act_on_stop()) {
+            return false;
         }
         if (to_console_ && console_.mode().shows_each_chunk) {
             console_.flush();
         }
-        if (console_.output_error() != 0) {
-            throw OutputFailed{};
-        }
+        return console_.output().error() == 0 || end(Outcome::failed);
     }
 
   private:
-    bool receive(Connection& connection, std::string& chunk) {
-        try {
-            return connection.read(chunk);
-        } catch (const net::SocketException&) {
-            // Shown where the receive failed: before anything the relay still holds.
-            if (const int error = connection.last_error(); error != 0) {
-                char line[64];
-                std::snprintf(line, sizeof line, net::socket_message::receive_failed_format, error);
-                console_.show_failure(line);
-            }
-            throw;
+    bool end(Outcome outcome) {
+        ending_ = outcome;
+        return false;
+    }
+
+    bool lose(const Lost& lost, bool receive_failed) {
+        // Shown where the receive failed: before anything the relay still holds.
+        if (receive_failed && lost.error != 0) {
+            char line[64];
+            std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
+                          lost.error);
+            console_.show_failure(line);
         }
+        lost_ = lost;
+        return end(Outcome::failed);
+    }
+
+    // Ctrl-C at a terminal discards the rest of the reply; anything else,
+    // and Ctrl-C while discarding, ends the run.
+    bool act_on_stop() {
+        if (!stop_cancels(console_.mode().interactive, discarding_)) {
+            return end(Outcome::stopped);
+        }
+        net::take_stop_signal();
+        start_discarding();
+        return true;
     }
 
     void start_discarding() {
-        if (discarding_) {
-            return;
-        }
         // Whatever arrived before the interrupt stays: on screen, or in the file.
         session_.write_out();
         discarding_ = true;
         console_.report(texts::discarding_reply);
-        session_.policy().cancel_ends_run(true);
     }
 
     Session& session_;
     Console& console_;
+    Output& out_;
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
     bool discarding_ = false;
+    Outcome ending_ = Outcome::going_on;
+    std::optional<Lost> lost_;
 };
 
-// Sends all of `command`, waiting while the connection takes nothing. False
-// when the connection failed (or the timeout passed: `timed_out` true).
-bool send_command(Session& session, const std::string& command, bool& timed_out) {
-    Connection& connection = session.connection();
+// Sends all of `command`, waiting while the connection takes nothing:
+// going_on, failed (`lost` says why) or stopped. A Ctrl-C meanwhile sets
+// `cancelled`: the reply, once it comes, is discarded.
+Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
+    Connection& connection = *session.connection;
     std::string_view rest(command);
     net::Deadline progress_deadline = net::deadline_after(session.reply_timeout);
     while (!rest.empty()) {
@@ -138,14 +172,15 @@ bool send_command(Session& session, const std::string& command, bool& timed_out)
         try {
             sent = connection.write(rest);
         } catch (const net::SocketException&) {
-            return false;
+            lost.error = net::last_socket_error();
+            return Outcome::failed;
         }
         rest.remove_prefix(sent);
         if (sent > 0) {
             progress_deadline = net::deadline_after(session.reply_timeout);
             continue;
         }
-        const bool full = connection.send_buffer_full();
+        const bool full = net::would_block(net::last_socket_error());
         net::Deadline deadline = progress_deadline;
         if (!full) {
             const auto pause_end = net::Clock::now() + shortage_pause;
@@ -153,107 +188,84 @@ bool send_command(Session& session, const std::string& command, bool& timed_out)
                 deadline = pause_end;
             }
         }
-        switch (session.policy().wait(full ? connection.waitable() : net::nothing_to_wait_on,
-                                      net::Direction::writable, deadline)) {
-        case Waited::ready:
-        case Waited::cancelled: // the reply, once it comes, is discarded
+        switch (net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
+                              net::Direction::writable, deadline)) {
+        case net::WaitResult::ready:
+        case net::WaitResult::interrupted:
             break;
-        case Waited::timed_out:
+        case net::WaitResult::stop_signal:
+            if (!stop_cancels(session.console.mode().interactive, cancelled)) {
+                return Outcome::stopped;
+            }
+            net::take_stop_signal();
+            cancelled = true;
+            break;
+        case net::WaitResult::timed_out:
             if (progress_deadline && net::Clock::now() >= *progress_deadline) {
-                timed_out = true;
-                return false;
+                lost.timed_out = true;
+                return Outcome::failed;
             }
             break;
-        case Waited::failed:
-            return false;
+        case net::WaitResult::failed:
+            lost.error = net::last_socket_error();
+            return Outcome::failed;
         }
     }
-    return true;
-}
-
-void report_lost(Session& session, bool timed_out) {
-    Console& console = session.console();
-    console.show_failure(texts::receive_failed);
-    if (timed_out) {
-        console.report("no reply from " + session.peer() + " for " + session.reply_timeout_text +
-                       " s");
-        return;
-    }
-    const int error = session.connection().last_error();
-    console.report("connection to " + session.peer() +
-                   (error == 0 ? std::string(" closed by the server")
-                               : " lost: " + net::socket_error_text(error)));
+    return Outcome::going_on;
 }
 
 } // namespace
 
-ExchangeEnd exchange(Session& session, const std::string& command, const std::string& target) {
-    Console& console = session.console();
-    bool timed_out = false;
-    if (!send_command(session, command, timed_out)) {
+Outcome exchange(Session& session, const std::string& command, const std::string& target) {
+    Console& console = session.console;
+    Lost lost;
+    bool cancelled = false;
+    const Outcome sent = send_command(session, command, lost, cancelled);
+    if (sent == Outcome::failed) {
         // Nothing of the reply can come over a connection that failed.
-        report_lost(session, timed_out);
-        return timed_out ? ExchangeEnd::timed_out : ExchangeEnd::connection_lost;
+        report_lost(session, lost);
+    }
+    if (sent != Outcome::going_on) {
+        return sent;
     }
 
     const bool to_console = target == grammar::console_target;
-    if (!to_console) {
-        session.file().open(target);
+    if (!to_console && !session.reply_file.open(target, "reply file '" + target + "'")) {
+        console.report_failure(session.reply_file);
     }
-    ExchangeEnd end = ExchangeEnd::reply_ended;
-    bool discarded = false;
-    bool stripped = false;
-    {
-        Reply reply(session, to_console);
-        std::string& chunk = session.chunk();
-        try {
-            switch (relay_reply([&reply](std::string& text) { reply.read_chunk(text); }, chunk,
-                                reply)) {
-            case ReplyEnd::end_marker:
-                end = ExchangeEnd::reply_ended;
-                break;
-            case ReplyEnd::syntax_error:
-                end = ExchangeEnd::syntax_error;
-                break;
-            case ReplyEnd::connection_lost:
-                end = ExchangeEnd::connection_lost;
-                break;
-            }
-        } catch (const ReplyTimedOut&) {
-            end = ExchangeEnd::timed_out;
-        } catch (const OutputFailed&) {
-            end = ExchangeEnd::output_failed;
-        }
-        discarded = reply.discarding();
-        stripped = reply.strips_marker();
+    Reply reply(session, to_console ? console.output() : session.reply_file, to_console,
+                cancelled);
+    const ReplyEnd end = relay_reply([&reply](std::string& text) { return reply.read_chunk(text); },
+                                     session.chunk, reply);
+    if (reply.ending() == Outcome::stopped) {
+        return Outcome::stopped; // what arrived is written out as the run ends
     }
-    session.policy().take_cancel(); // a Ctrl-C as the reply ended cancels nothing more
-    session.file().close();
+    session.reply_file.close();
+    console.report_failure(session.reply_file);
 
     switch (end) {
-    case ExchangeEnd::reply_ended:
-        if (stripped || discarded) {
+    case ReplyEnd::end_marker:
+        if (reply.strips_marker() || reply.discarding()) {
             console.prompt();
         } else {
             console.show(texts::prompt_rest);
         }
-        break;
-    case ExchangeEnd::syntax_error:
+        return Outcome::going_on;
+    case ReplyEnd::syntax_error:
         // Quiet, only text that went to the console is ended by the newline.
         if (to_console || !console.mode().quiet) {
             console.show(texts::after_syntax_error);
         }
         console.prompt();
-        break;
-    case ExchangeEnd::connection_lost:
-    case ExchangeEnd::timed_out:
-        session.write_out();
-        report_lost(session, end == ExchangeEnd::timed_out);
-        break;
-    case ExchangeEnd::output_failed:
+        return session.exit_on_error ? Outcome::command_failed : Outcome::going_on;
+    case ReplyEnd::cut_short:
         break;
     }
-    return end;
+    if (reply.lost()) {
+        session.write_out();
+        report_lost(session, *reply.lost());
+    }
+    return reply.ending();
 }
 
 } // namespace cmdclient

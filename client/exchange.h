@@ -1,18 +1,11 @@
 #pragma once
 
+#include "client/outcome.h"
 #include "client/session.h"
 
 #include <string>
 
 namespace cmdclient {
-
-enum class ExchangeEnd {
-    reply_ended,     // the closing "Ok" arrived
-    syntax_error,    // the reply was exactly "Syntax error"
-    connection_lost, // sending or receiving failed (reported)
-    timed_out,       // no byte of the reply came in time (reported)
-    output_failed,   // standard output could not be written
-};
 
 // One command's round trip: sends `command` once, then relays the reply to
 // the console or, when `target` is not "stdout", into that file, replaced
@@ -21,6 +14,13 @@ enum class ExchangeEnd {
 // file. A file that cannot be opened or written costs one line on standard
 // error; the reply is still read to its end. A lost connection and a reply that
 // times out are reported, on the console and on standard error.
-ExchangeEnd exchange(Session& session, const std::string& command, const std::string& target);
+//
+// A stop signal is decided here: Ctrl-C at a terminal discards the rest of
+// the reply (a second one ends the run); any other ends the run: `stopped`,
+// with what arrived still held for the entry point to write out.
+//
+// Returns going_on, or why the run ends: command_failed ("Syntax error" when
+// the session stops at one), failed (reported), stopped.
+Outcome exchange(Session& session, const std::string& command, const std::string& target);
 
 } // namespace cmdclient

@@ -83,7 +83,7 @@ class LineEditor final : public LineSource {
             // Redraw a partial last line of the reply as part of the prompt, so
             // the editor knows where its line starts on the screen.
             bool known = false;
-            const std::string tail = console_.line_tail(known);
+            const std::string tail = console_.output().line_tail(known);
             if (known && !tail.empty()) {
                 console_.show("\r");
                 prompt_text_ = tail;
@@ -97,7 +97,7 @@ class LineEditor final : public LineSource {
         platform::catch_editor_signals();
         const char* text = ::el_gets(editor_, &count);
         platform::release_editor_signals();
-        console_.at_line_start();
+        console_.output().at_line_start();
         if (interrupted_) {
             return LineRead::interrupted;
         }
@@ -301,31 +301,15 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_REFRESH);
     }
 
-    // Writes what the editor draws to the terminal, all of it: a call cut
-    // short by a signal is made again, and a non-blocking terminal is waited
-    // for (a stop signal ends that wait; the editor acts on it next). A write
-    // error fails standard output as a failed write of the console would.
+    // What the editor draws goes out through standard output's own Output,
+    // whose writes are made again after a signal, wait for a non-blocking
+    // terminal, and fail standard output on an error: stdio would drop what a
+    // write cut short by a signal did not take. A stop signal leaves what is
+    // not written yet held; the editor acts on the signal next.
     static ssize_t draw(void* self, const char* data, std::size_t size) {
-        Console& console = static_cast<LineEditor*>(self)->console_;
-        const net::Waitable terminal = net::waitable_descriptor(platform::standard_output);
-        for (std::size_t done = 0; done < size && console.output_error() == 0;) {
-            const long written =
-                platform::write_some(platform::standard_output, data + done, size - done);
-            if (written > 0) {
-                done += static_cast<std::size_t>(written);
-                continue;
-            }
-            const int error = written < 0 ? platform::last_error() : EIO;
-            if (platform::interrupted(error)) {
-                continue;
-            }
-            if (!platform::would_block(error)) {
-                console.fail_output(error);
-            } else if (net::wait_for(terminal, net::Direction::writable, {}) !=
-                       net::WaitResult::ready) {
-                break;
-            }
-        }
+        Output& screen = static_cast<LineEditor*>(self)->console_.output();
+        screen.write({data, size});
+        screen.flush();
         return static_cast<ssize_t>(size);
     }
 

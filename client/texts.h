@@ -33,6 +33,8 @@ inline constexpr const char* discarding_reply =
 inline constexpr const char* history_unusable = "history file";
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
+inline constexpr const char* not_an_option =
+    "is not an option or an IPv4 address (see cmdclient --help)";
 
 inline constexpr const char* help =
     "usage: cmdclient [hostname] port#\n"

@@ -75,6 +75,22 @@ int parse_dotted_quad(const char* text, in_addr* out) noexcept {
     return 1;
 }
 
+Endpoint::Endpoint(in_addr address, int port) noexcept : size_(sizeof(sockaddr_in)) {
+    sockaddr_in ipv4{};
+    ipv4.sin_family = AF_INET;
+    ipv4.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
+    ipv4.sin_addr = address;
+    std::memcpy(&storage_, &ipv4, sizeof ipv4);
+}
+
+std::optional<Endpoint> endpoint_of(const std::string& host, int port) noexcept {
+    in_addr address{};
+    if (text_to_address(ipv4_family, host.c_str(), &address) != 1) {
+        return std::nullopt;
+    }
+    return Endpoint(address, port);
+}
+
 int text_to_address(int family, const char* text, in_addr* out) noexcept {
     if (family != ipv4_family) {
         errno = unsupported_family_error;

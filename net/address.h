@@ -1,10 +1,35 @@
-// Conversion of address text into an IPv4 address. It never consults a name
-// service: only "localhost" and dotted-decimal addresses are understood.
+// Addresses: the value a connect takes, and the conversion of address text
+// into an IPv4 address. The conversion never consults a name service: only
+// "localhost" and dotted-decimal addresses are understood.
 #pragma once
 
 #include "net/platform.h"
 
+#include <optional>
+#include <string>
+
 namespace net {
+
+// One address to connect to, of any family the system has: a socket address
+// made once, at the top, and handed down as a value.
+class Endpoint {
+  public:
+    Endpoint() noexcept = default;
+    // An IPv4 address (network byte order) and the low 16 bits of `port`.
+    Endpoint(in_addr address, int port) noexcept;
+
+    const sockaddr* data() const noexcept { return reinterpret_cast<const sockaddr*>(&storage_); }
+    address_length size() const noexcept { return size_; }
+    int family() const noexcept { return data()->sa_family; }
+
+  private:
+    address_storage storage_{};
+    address_length size_ = 0;
+};
+
+// The host text converted as text_to_address() converts it, with `port`; none
+// when it does not convert.
+std::optional<Endpoint> endpoint_of(const std::string& host, int port) noexcept;
 
 // Address family number of IPv4, the only family the conversion supports.
 constexpr int ipv4_family = 2;

@@ -4,41 +4,35 @@
 
 namespace net {
 
-namespace {
-// A connect that could not be finished: a stop signal, the deadline, or the wait failed.
-int unfinished_connect_error(WaitResult result) noexcept {
-    switch (result) {
-    case WaitResult::stop_signal:
-        return EINTR;
-    case WaitResult::timed_out:
-        return ETIMEDOUT;
-    default:
-        return last_socket_error();
-    }
+ClientSocket::ClientSocket(const std::string& host, int port, Deadline deadline) {
+    open(endpoint_of(host, port), deadline);
 }
-} // namespace
 
-ClientSocket::ClientSocket(const std::string& host, int port, Deadline deadline,
-                           int* failure_error) {
-    const auto fail = [&](const char* message, int error) {
-        if (failure_error != nullptr) {
-            *failure_error = error;
-        }
-        throw SocketException(message);
-    };
-    if (!Socket::create()) {
-        fail(socket_message::could_not_create, Socket::last_error());
+ClientSocket::ClientSocket(const Endpoint& peer, Deadline deadline) {
+    open(peer, deadline);
+}
+
+void ClientSocket::open(const std::optional<Endpoint>& peer, Deadline deadline) {
+    if (!Socket::create(peer ? peer->family() : ipv4_family)) {
+        throw SocketException(socket_message::could_not_create);
     }
-    if (!Socket::connect(host, port)) {
-        fail(socket_message::could_not_connect, Socket::last_error());
+    if (!peer) {
+        set_last_socket_error(0); // the host text did not convert: nothing was tried
+        throw SocketException(socket_message::could_not_connect);
+    }
+    if (!Socket::connect(*peer)) {
+        throw SocketException(socket_message::could_not_connect);
     }
     if (Socket::connecting()) {
         const WaitResult result = wait_for(Socket::waitable(), Direction::writable, deadline);
         if (result != WaitResult::ready) {
-            fail(socket_message::could_not_connect, unfinished_connect_error(result));
+            set_last_socket_error(result == WaitResult::stop_signal ? EINTR
+                                  : result == WaitResult::timed_out ? ETIMEDOUT
+                                                                    : last_socket_error());
+            throw SocketException(socket_message::could_not_connect);
         }
         if (!Socket::finish_connect()) {
-            fail(socket_message::could_not_connect, Socket::last_error());
+            throw SocketException(socket_message::could_not_connect);
         }
     }
 }
@@ -59,10 +53,6 @@ bool ClientSocket::read(std::string& text) {
         throw SocketException(socket_message::could_not_read);
     }
     return received != NOTHING_YET;
-}
-
-bool ClientSocket::send_buffer_full() const noexcept {
-    return would_block(Socket::last_error());
 }
 
 } // namespace net

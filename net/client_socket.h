@@ -4,6 +4,7 @@
 #include "net/socket_exception.h"
 #include "net/wait.h"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,24 +23,26 @@ inline constexpr const char* receive_failed_format = "status == -1  errno == %d 
 } // namespace socket_message
 
 // Built on Socket; users see only connect-on-construction, write and read.
-// Every failure of the Socket below becomes a SocketException; "not yet" stays
+// Every failure of the Socket below becomes a SocketException, with the
+// reason left in last_socket_error() as the Socket leaves it; "not yet" stays
 // a result, so that the caller decides what to do before it waits.
 class ClientSocket : private Socket {
   public:
-    // Creates the socket and connects it, waiting for the outcome until
-    // `deadline`, or throws SocketException. A stop signal that arrives meanwhile
-    // ends the wait too, and stays recorded for the caller. A throw destroys the
-    // Socket base on the way out, which closes a created handle; `failure_error`,
-    // when given, then receives the system's error number behind the failure (0
-    // when the host text did not convert, ETIMEDOUT after the deadline, EINTR
-    // after a stop signal).
-    ClientSocket(const std::string& host, int port, Deadline deadline = std::nullopt,
-                 int* failure_error = nullptr);
+    // Creates the socket and connects it to `host` (converted as
+    // Socket::connect converts it) or `peer`, waiting for the outcome until
+    // `deadline`, or throws SocketException. A stop signal that arrives
+    // meanwhile ends the wait too, and stays recorded for the caller. A throw
+    // destroys the Socket base on the way out, which closes a created handle;
+    // the reason stays in last_socket_error(): 0 when the host text did not
+    // convert, ETIMEDOUT after the deadline, EINTR after a stop signal.
+    ClientSocket(const std::string& host, int port, Deadline deadline = std::nullopt);
+    explicit ClientSocket(const Endpoint& peer, Deadline deadline = std::nullopt);
     ~ClientSocket() override;
 
     // Sends what the connection takes now of `text`: the count sent, 0 when it
-    // takes nothing yet (wait until writable; after a shortage of memory or
-    // buffers, a little while). Throws "Could not write to socket." on failure.
+    // takes nothing yet (would_block(last_socket_error()): wait until writable;
+    // otherwise memory or buffers were short: wait a little). Throws "Could not
+    // write to socket." on failure.
     std::size_t write(std::string_view text);
 
     // Receives the next chunk into `text`: true. False when nothing has arrived
@@ -47,13 +50,11 @@ class ClientSocket : private Socket {
     // connection is closed or the receive fails (`text` is then empty).
     bool read(std::string& text);
 
-    // True after write() returned 0 because the connection's buffer was full
-    // (false: memory or network buffers were short).
-    bool send_buffer_full() const noexcept;
-
     using Socket::holds_received;
-    using Socket::last_error;
     using Socket::waitable;
+
+  private:
+    void open(const std::optional<Endpoint>& peer, Deadline deadline);
 };
 
 } // namespace net

@@ -39,6 +39,11 @@ inline int close_socket(socket_handle handle) noexcept {
 inline int last_socket_error() noexcept {
     return ::WSAGetLastError();
 }
+inline void set_last_socket_error(int error) noexcept {
+    ::WSASetLastError(error);
+}
+// Windows Sockets 1.1 knows IPv4 alone.
+using address_storage = sockaddr_in;
 // The socket is the client's own, so it may be non-blocking: every wait for
 // it then goes through the client's one wait.
 inline bool make_non_blocking(socket_handle handle) noexcept {
@@ -48,6 +53,10 @@ inline bool make_non_blocking(socket_handle handle) noexcept {
 // A non-blocking call found nothing to do yet (or a connect has begun).
 inline bool would_block(int error) noexcept {
     return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
+}
+// A non-blocking connect has begun and goes on.
+inline bool connect_in_progress(int error) noexcept {
+    return would_block(error);
 }
 // A send failed for want of a resource that comes back by itself.
 inline bool transient_send_error(int error) noexcept {
@@ -84,6 +93,10 @@ inline int close_socket(socket_handle handle) noexcept {
 inline int last_socket_error() noexcept {
     return errno;
 }
+inline void set_last_socket_error(int error) noexcept {
+    errno = error;
+}
+using address_storage = sockaddr_storage;
 // The socket is the client's own (no other process shares its open file), so
 // it may be non-blocking: every wait for it then goes through the one wait.
 inline bool make_non_blocking(socket_handle handle) noexcept {
@@ -94,6 +107,11 @@ inline bool make_non_blocking(socket_handle handle) noexcept {
 // signal that cut a call short is the same: the call is made again.
 inline bool would_block(int error) noexcept {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS || error == EINTR;
+}
+// A non-blocking connect has begun and goes on. EAGAIN is not that: on a
+// connect it means no local port was free, and the connect failed.
+inline bool connect_in_progress(int error) noexcept {
+    return error == EINPROGRESS || error == EINTR;
 }
 // A send failed for want of a resource that comes back by itself: memory or
 // buffers for the network, or room in the connection's buffer.

@@ -1,7 +1,5 @@
 #include "net/socket.h"
 
-#include "net/address.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -11,43 +9,40 @@ Socket::Socket() noexcept = default;
 
 Socket::~Socket() {
     if (handle != invalid_socket) {
+        const int reason = last_socket_error();
         close_socket(handle);
+        set_last_socket_error(reason);
     }
 }
 
-bool Socket::create() noexcept {
-    handle = ::socket(AF_INET, SOCK_STREAM, 0);
+bool Socket::create(int family) noexcept {
+    handle = ::socket(family, SOCK_STREAM, 0);
     if (handle == invalid_socket) {
-        last_error_ = last_socket_error();
         return false;
     }
     const int reuse = 1;
-    if (::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
-                     sizeof reuse) != 0 ||
-        !make_non_blocking(handle)) {
-        last_error_ = last_socket_error();
-        return false;
-    }
-    return true;
+    return ::setsockopt(handle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse),
+                        sizeof reuse) == 0 &&
+           make_non_blocking(handle);
 }
 
 bool Socket::connect(const std::string& host, int port) noexcept {
+    const std::optional<Endpoint> converted = endpoint_of(host, port);
+    if (!converted) {
+        set_last_socket_error(0);
+        return false;
+    }
+    return connect(*converted);
+}
+
+bool Socket::connect(const Endpoint& to) noexcept {
     if (handle == invalid_socket) {
         return false;
     }
-    peer.sin_family = AF_INET;
-    peer.sin_port = htons(static_cast<unsigned short>(port & 0xFFFF));
-    if (text_to_address(ipv4_family, host.c_str(), &peer.sin_addr) != 1) {
-        last_error_ = 0;
-        return false;
-    }
-    if (::connect(handle, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
-        last_error_ = last_socket_error();
-        if (!would_block(last_error_)) {
-            return false;
-        }
-        connecting_ = true;
-        return true;
+    peer = to;
+    if (::connect(handle, peer.data(), peer.size()) != 0) {
+        connecting_ = connect_in_progress(last_socket_error());
+        return connecting_;
     }
     keep_alive(handle);
     return true;
@@ -62,7 +57,7 @@ bool Socket::finish_connect() noexcept {
         error = last_socket_error();
     }
     if (error != 0 && !reset_after_connecting(error)) {
-        last_error_ = error;
+        set_last_socket_error(error);
         return false;
     }
     // A reset that came before we looked followed a connection that was made:
@@ -75,7 +70,7 @@ bool Socket::finish_connect() noexcept {
 long Socket::send(const char* data, std::size_t size) noexcept {
     if (reset_pending_) {
         reset_pending_ = false;
-        last_error_ = connection_reset_error;
+        set_last_socket_error(connection_reset_error);
         return -1;
     }
     // Bounded per call so that the count fits every platform's length type.
@@ -85,24 +80,24 @@ long Socket::send(const char* data, std::size_t size) noexcept {
     if (sent >= 0) {
         return static_cast<long>(sent);
     }
-    last_error_ = last_socket_error();
-    return transient_send_error(last_error_) ? 0 : -1;
+    return transient_send_error(last_socket_error()) ? 0 : -1;
 }
 
 int Socket::recv(std::string& text) {
     if (reset_pending_) {
         reset_pending_ = false;
         text.clear();
-        last_error_ = connection_reset_error;
+        set_last_socket_error(connection_reset_error);
         return 0;
     }
     const long size = received_.next_chunk(text, [this](char* buffer, std::size_t capacity) {
         const auto received = ::recv(handle, buffer, static_cast<io_size>(capacity), 0);
         if (received < 0) {
-            last_error_ = last_socket_error();
-            return would_block(last_error_) ? long{NOTHING_YET} : long{0};
+            return would_block(last_socket_error()) ? long{NOTHING_YET} : long{0};
         }
-        last_error_ = 0;
+        if (received == 0) {
+            set_last_socket_error(0);
+        }
         return static_cast<long>(received);
     });
     return static_cast<int>(size);

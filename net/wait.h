@@ -77,7 +77,9 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
 
 // Ends the process by `signal` with its default action, as if it had never
 // been caught, so the parent sees the usual status (130, 143, 129 in shells).
-[[noreturn]] void end_by_signal(int signal) noexcept;
+// For the entry point alone. Returns only where the default action does not
+// end a process; the status to exit with is then 128 + `signal`.
+void end_by_signal(int signal) noexcept;
 
 // The signal a person sends with Ctrl-C.
 extern const int interrupt_signal;

@@ -118,7 +118,6 @@ void end_by_signal(int signal) noexcept {
     sigaddset(&set, signal);
     ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
     std::raise(signal);
-    std::_Exit(128 + signal); // only if the default action did not end us
 }
 
 } // namespace net

@@ -92,7 +92,6 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline, bool)
 void end_by_signal(int signal) noexcept {
     std::signal(signal, SIG_DFL);
     std::raise(signal);
-    std::_Exit(128 + signal);
 }
 
 } // namespace net

@@ -19,19 +19,23 @@ class ArgumentErrors(unittest.TestCase):
         self.assertEqual(result.stdout, b"usage: " + program_name() + text(b" [hostname] port#\n"))
         self.assertEqual((result.returncode, result.stderr), (1, b""))
 
-    def test_help_and_version_only_as_the_sole_argument(self):
-        result = run_client(["--version"])
-        self.assertEqual((result.returncode, result.stdout, result.stderr),
-                         (0, text(b"cmdclient 1.1.0\n"), b""))
-        result = run_client(["--help"])
-        self.assertEqual((result.returncode, result.stderr), (0, b""))
-        self.assertTrue(result.stdout.startswith(b"usage: cmdclient [hostname] port#"))
-        self.assertIn(b"cmdclient(1)", result.stdout)
+    def test_help_and_version_act_among_the_options(self):
+        for args in (["--version"], ["-V", "--help"], ["-q", "--version", "5000"]):
+            with self.subTest(args=args):
+                result = run_client(args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (0, text(b"cmdclient 1.1.0\n"), b""))
+        for args in (["--help"], ["--help", "x"], ["-e", "--help", "--version"]):
+            with self.subTest(args=args):
+                result = run_client(args)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                self.assertTrue(result.stdout.startswith(b"usage: cmdclient [hostname] port#"))
+                self.assertIn(b"cmdclient(1)", result.stdout)
 
     def test_without_a_usable_port(self):
-        # Options are host texts unless alone: "-h" and "--help 5" are no help.
+        # Arguments that are none of ours are host texts: "-h" and "x --help" are no help.
         cases = [["hostA", "hostB"], ["-5", "host"], ["localhost"], ["+5000"], ["-h"],
-                 ["--version", "--help"], ["--help", "x"],
+                 ["x", "--help"], ["--", "--help"],
                  ["65536"], ["65537"], ["99999999999999999999999"], ["70000", "localhost"],
                  ["0000000000000000000000065536"]]
         for args in cases:
@@ -79,13 +83,16 @@ class Connecting(unittest.TestCase):
             refused = b"cmdclient: cannot connect to localhost port %d: "
             not_address = b"cmdclient: '%s' is not an IPv4 address or localhost " \
                           b"(names are not looked up)\n"
+            not_option = b"cmdclient: '%s' is not an option or an IPv4 address " \
+                         b"(see cmdclient --help)\n"
             cases = {
                 "nothing listening": ([unused], refused % unused),
                 "empty argument is port 0": ([""], refused % 0),
                 "host that is not an address": ([port, "extra1", "extra2"],
                                                 not_address % b"extra1"),
                 "no name lookup": (["127.1", port], not_address % b"127.1"),
-                "an option is a host text": (["-h", port], not_address % b"-h"),
+                "none of ours is a host text": (["-h", port], not_option % b"-h"),
+                "nor is a mistyped one": (["--timout", port], not_option % b"--timout"),
             }
             for name, (args, reason) in cases.items():
                 with self.subTest(name):

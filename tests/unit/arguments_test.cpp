@@ -74,11 +74,22 @@ TEST(ParsePort, RejectsValuesAbove65535HoweverLong) {
 }
 
 
-// An argument vector, as the options see it, and what they make of it.
+TEST(ParseSeconds, PositiveAndFiniteOnly) {
+    EXPECT_EQ(cmdclient::parse_seconds("0.5"), 0.5);
+    for (const char* text : {"0", "-1", "nan", "inf", "1s", " 1", ""}) {
+        EXPECT_FALSE(cmdclient::parse_seconds(text).has_value()) << text;
+    }
+}
+
+using Action = cmdclient::CommandLine::Action;
+
+// An argument vector, and what the command line makes of it.
 struct OptionCase {
     std::vector<const char*> args; // after the program name
-    int first_server_argument;     // argv index where the host and port begin
-    const char* error;             // "" when the options are good
+    Action action;
+    const char* error; // bad_option: what it says
+    const char* host;  // run: the host and port found after the options
+    int port;
     std::vector<std::string> commands;
     double timeout; // 0: none
     bool quiet;
@@ -91,52 +102,66 @@ void PrintTo(const OptionCase& c, std::ostream* out) {
     }
 }
 
-class ParseOptions : public testing::TestWithParam<OptionCase> {};
+class ReadCommandLine : public testing::TestWithParam<OptionCase> {};
 
-TEST_P(ParseOptions, FindOptionsOnlyBeforeTheHostAndPort) {
+TEST_P(ReadCommandLine, ReadsOptionsOnlyBeforeTheHostAndPort) {
     const OptionCase& c = GetParam();
     std::vector<char*> argv{const_cast<char*>("cmdclient")};
     for (const char* arg : c.args) {
         argv.push_back(const_cast<char*>(arg));
     }
     const cmdclient::CommandLine line =
-        cmdclient::parse_options(static_cast<int>(argv.size()), argv.data());
+        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.action, c.action);
     EXPECT_EQ(line.error, c.error);
-    if (*c.error != '\0') {
+    if (c.action != Action::run) {
         return;
     }
-    EXPECT_EQ(line.first_server_argument, c.first_server_argument);
+    EXPECT_EQ(line.host, c.host);
+    EXPECT_EQ(line.port, c.port);
     EXPECT_EQ(line.options.commands, c.commands);
     EXPECT_EQ(line.options.timeout ? line.options.timeout->value : 0.0, c.timeout);
     EXPECT_EQ(line.options.quiet, c.quiet);
     EXPECT_EQ(line.options.exit_on_error, c.exit_on_error);
 }
 
+constexpr const char* none = "";
+
 INSTANTIATE_TEST_SUITE_P(
-    Vectors, ParseOptions,
+    Vectors, ReadCommandLine,
     testing::Values(
-        // Today's command lines keep their meaning.
-        OptionCase{{"5000"}, 1, "", {}, 0, false, false},
-        OptionCase{{"-h", "5000"}, 1, "", {}, 0, false, false},
-        OptionCase{{"5000", "extra"}, 1, "", {}, 0, false, false},
-        OptionCase{{"--help", "x"}, 1, "", {}, 0, false, false},
-        OptionCase{{"5000", "-q"}, 1, "", {}, 0, false, false},
-        // Options, in any order, then the host and port.
-        OptionCase{{"-q", "-e", "--timeout", "0.5", "10.0.0.7", "5000"}, 5, "", {}, 0.5, true,
-                   true},
-        OptionCase{{"-c", "regs", "--command", "mem 0 4", "5000"}, 5, "", {"regs", "mem 0 4"}, 0,
-                   false, false},
-        OptionCase{{"--quiet", "--exit-on-error", "-x", "5000"}, 3, "", {}, 0, true, true},
-        // Missing and bad values name the option.
-        OptionCase{{"--timeout"}, 0, "--timeout needs a number of seconds", {}, 0, false, false},
-        OptionCase{{"-c"}, 0, "-c needs a value", {}, 0, false, false},
-        OptionCase{{"--timeout", "0", "5000"}, 0,
-                   "--timeout needs a positive number of seconds, not '0'", {}, 0, false, false},
-        OptionCase{{"--connect-timeout", "1s", "5000"}, 0,
-                   "--connect-timeout needs a positive number of seconds, not '1s'", {}, 0, false,
+        // Arguments that are none of ours keep their meaning as host or port texts.
+        OptionCase{{"5000"}, Action::run, none, "localhost", 5000, {}, 0, false, false},
+        OptionCase{{"-h", "5000"}, Action::run, none, "-h", 5000, {}, 0, false, false},
+        OptionCase{{"5000", "-q"}, Action::run, none, "-q", 5000, {}, 0, false, false},
+        OptionCase{{"-qx", "5000"}, Action::run, none, "-qx", 5000, {}, 0, false, false},
+        OptionCase{{"--time", "5"}, Action::run, none, "--time", 5, {}, 0, false, false},
+        OptionCase{{"-q", "--", "-5", "7"}, Action::run, none, "-5", 7, {}, 0, true, false},
+        OptionCase{{"-5", "host"}, Action::no_port, none, "", 0, {}, 0, false, false},
+        OptionCase{{"-q"}, Action::usage, none, "", 0, {}, 0, false, false},
+        // Options in any order and spelling, then the host and port.
+        OptionCase{{"-q", "-e", "--timeout", "0.5", "10.0.0.7", "5000"}, Action::run, none,
+                   "10.0.0.7", 5000, {}, 0.5, true, true},
+        OptionCase{{"-eq", "--timeout=2", "--", "5000"}, Action::run, none, "localhost", 5000, {},
+                   2, true, true},
+        OptionCase{{"-cregs", "--command=mem 0 4", "-qc", "x", "5000"}, Action::run, none,
+                   "localhost", 5000, {"regs", "mem 0 4", "x"}, 0, true, false},
+        // The first --help or --version acts; an error before it wins.
+        OptionCase{{"--help", "x"}, Action::help, none, "", 0, {}, 0, false, false},
+        OptionCase{{"-e", "-V", "--help"}, Action::version, none, "", 0, {}, 0, false, false},
+        OptionCase{{"--timeout", "x", "--help"}, Action::bad_option,
+                   "--timeout needs a positive number of seconds, not 'x'", "", 0, {}, 0, false,
                    false},
-        OptionCase{{"--timeout", "nan", "5000"}, 0,
-                   "--timeout needs a positive number of seconds, not 'nan'", {}, 0, false,
-                   false}));
+        // Missing and unwanted values name the option as typed.
+        OptionCase{{"--timeout"}, Action::bad_option, "--timeout needs a number of seconds", "",
+                   0, {}, 0, false, false},
+        OptionCase{{"-qc"}, Action::bad_option, "-c needs a value", "", 0, {}, 0, false, false},
+        OptionCase{{"--command"}, Action::bad_option, "--command needs a value", "", 0, {}, 0,
+                   false, false},
+        OptionCase{{"--quiet=yes", "5000"}, Action::bad_option, "--quiet takes no value", "", 0,
+                   {}, 0, false, false},
+        OptionCase{{"--connect-timeout", "1s", "5000"}, Action::bad_option,
+                   "--connect-timeout needs a positive number of seconds, not '1s'", "", 0, {}, 0,
+                   false, false}));
 
 } // namespace

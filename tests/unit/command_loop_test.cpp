@@ -5,13 +5,43 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
-using cmdclient::LoopEnd;
+using cmdclient::Outcome;
+
+// What the client writes to a pipe, taken back after the run (small enough
+// to fit the pipe).
+class PipeOutput {
+  public:
+    PipeOutput() {
+        if (::pipe(ends_) != 0 || ::fcntl(ends_[0], F_SETFL, O_NONBLOCK) != 0) {
+            throw std::runtime_error("pipe");
+        }
+    }
+    ~PipeOutput() {
+        ::close(ends_[0]);
+        ::close(ends_[1]);
+    }
+    int fd() const noexcept { return ends_[1]; }
+    std::string taken() {
+        std::string text;
+        char piece[4096];
+        for (ssize_t count; (count = ::read(ends_[0], piece, sizeof piece)) > 0;) {
+            text.append(piece, static_cast<std::size_t>(count));
+        }
+        return text;
+    }
+
+  private:
+    int ends_[2] = {-1, -1};
+};
 
 // A server made in memory: each command it is sent gets the next scripted
 // reply, chunk by chunk; when the script runs out, the connection is closed.
@@ -23,9 +53,9 @@ class ScriptedConnection final : public cmdclient::Connection {
         sent_.emplace_back(text);
         return text.size();
     }
-    bool send_buffer_full() const noexcept override { return false; }
     bool read(std::string& text) override {
         if (chunks_.empty()) {
+            net::set_last_socket_error(0); // closed by the server
             throw net::SocketException("Could not read from socket.");
         }
         text = chunks_.front();
@@ -34,7 +64,6 @@ class ScriptedConnection final : public cmdclient::Connection {
     }
     bool holds_received() const noexcept override { return true; }
     net::Waitable waitable() const noexcept override { return net::nothing_to_wait_on; }
-    int last_error() const noexcept override { return 0; }
 
   private:
     std::deque<std::string> chunks_;
@@ -48,7 +77,7 @@ struct LoopCase {
     bool editor_prompt;              // the line editor draws the prompts
     std::vector<std::string> sent;
     const char* shown; // standard output, the final newline included
-    LoopEnd end;
+    Outcome end;
 };
 
 void PrintTo(const LoopCase& c, std::ostream* out) {
@@ -59,43 +88,44 @@ class CommandLoop : public testing::TestWithParam<LoopCase> {};
 
 TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     const LoopCase& c = GetParam();
-    std::ostringstream out;
-    std::ostringstream err;
+    PipeOutput out;
+    PipeOutput err;
     cmdclient::ConsoleMode mode;
     mode.editor_prompt = c.editor_prompt;
-    cmdclient::StopPolicy policy(false);
-    cmdclient::Session session(policy, out, err, mode);
+    cmdclient::Console console(out.fd(), err.fd(), mode);
+    cmdclient::Session session(console);
     std::vector<std::string> sent;
-    session.attach(std::make_unique<ScriptedConnection>(c.chunks, sent), "server port 1");
+    session.connection = std::make_unique<ScriptedConnection>(c.chunks, sent);
+    session.peer = "server port 1";
     PipeInput input(c.input);
     cmdclient::DescriptorLineSource lines(input.fd());
 
     EXPECT_EQ(cmdclient::command_loop(session, lines), c.end);
-    session.console().finish();
+    console.finish();
     EXPECT_EQ(sent, c.sent);
-    EXPECT_EQ(out.str(), c.shown);
-    EXPECT_EQ(err.str(), c.end == LoopEnd::connection_lost
-                             ? "cmdclient: connection to server port 1 closed by the server\n"
-                             : "");
+    EXPECT_EQ(out.taken(), c.shown);
+    EXPECT_EQ(err.taken(), c.end == Outcome::failed
+                               ? "cmdclient: connection to server port 1 closed by the server\n"
+                               : "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, CommandLoop,
     testing::Values(
         LoopCase{"reply", "regs\nquit\n", {"A=1\n", "Ok"}, false, {"regs"}, "Ok> A=1\nOk> \n",
-                 LoopEnd::quit},
+                 Outcome::ended},
         LoopCase{"empty commands", "\n> f\n   > f\n", {}, false, {}, "Ok> Ok> Ok> Ok> \n",
-                 LoopEnd::input_ended},
+                 Outcome::ended},
         LoopCase{"terminate", "terminate\nregs\n", {"bye\nOk"}, false, {"terminate"},
-                 "Ok> bye\nOk> \n", LoopEnd::terminated},
+                 "Ok> bye\nOk> \n", Outcome::ended},
         LoopCase{"lost", "regs\nnext\n", {"part"}, false, {"regs"}, "Ok> partException!\n\n",
-                 LoopEnd::connection_lost},
+                 Outcome::failed},
         LoopCase{"split marker", "a\nb\n", {"x O", "k", "Syntax error"}, false, {"a", "b"},
-                 "Ok> x Ok> Syntax error\nOk> \n", LoopEnd::input_ended},
+                 "Ok> x Ok> Syntax error\nOk> \n", Outcome::ended},
         // Where the editor draws "Ok> ", the reply's closing "Ok" is not shown,
         // not even split, and a prompt left at the end is shown plainly.
         LoopCase{"editor prompt", "a\nb\nterminate\n", {"x O", "k", "Syntax error", "y\nOk"},
                  true, {"a", "b", "terminate"}, "x Syntax error\ny\nOk> \n",
-                 LoopEnd::terminated}));
+                 Outcome::ended}));
 
 } // namespace

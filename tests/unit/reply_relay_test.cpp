@@ -17,13 +17,14 @@ class ScriptedChunks {
   public:
     explicit ScriptedChunks(std::vector<std::string> chunks)
         : chunks_(chunks.begin(), chunks.end()) {}
-    void operator()(std::string& chunk) {
+    bool operator()(std::string& chunk) {
         if (chunks_.empty()) {
             chunk.clear();
-            throw net::SocketException("Could not read from socket.");
+            return false;
         }
         chunk = chunks_.front();
         chunks_.pop_front();
+        return true;
     }
     std::size_t left() const { return chunks_.size(); }
 
@@ -36,7 +37,9 @@ struct RecordingSink {
     std::string written;
     void write(std::string_view text) { written += text; }
     bool strips_marker() const { return strip; }
-    void after_chunk() {}
+    std::size_t chunks_taken = 0;
+    std::size_t stop_after = 0; // 0: never
+    bool after_chunk() { return ++chunks_taken != stop_after; }
 };
 
 struct Relay {
@@ -44,7 +47,8 @@ struct Relay {
     const char* shown;    // what reaches a target that keeps the closing "Ok"
     const char* stripped; // what reaches one that leaves it out (a file)
     ReplyEnd end = ReplyEnd::end_marker;
-    std::size_t left = 0; // chunks the relay must leave unread
+    std::size_t left = 0;       // chunks the relay must leave unread
+    std::size_t stop_after = 0; // the sink ends the relay after this many chunks (0: never)
 };
 
 void PrintTo(const Relay& relay, std::ostream* out) {
@@ -59,7 +63,7 @@ TEST_P(RelayReply, WritesTheReplyAndStopsAtItsEnd) {
     const Relay& relay = GetParam();
     for (const bool strip : {false, true}) {
         ScriptedChunks chunks(relay.chunks);
-        RecordingSink sink{strip, {}};
+        RecordingSink sink{strip, {}, 0, relay.stop_after};
         std::string chunk;
         EXPECT_EQ(cmdclient::relay_reply(chunks, chunk, sink), relay.end) << strip;
         EXPECT_EQ(sink.written, strip ? relay.stripped : relay.shown) << strip;
@@ -67,7 +71,7 @@ TEST_P(RelayReply, WritesTheReplyAndStopsAtItsEnd) {
     }
 }
 
-constexpr auto lost = ReplyEnd::connection_lost;
+constexpr auto lost = ReplyEnd::cut_short;
 constexpr auto syntax = ReplyEnd::syntax_error;
 
 INSTANTIATE_TEST_SUITE_P(
@@ -86,13 +90,15 @@ INSTANTIATE_TEST_SUITE_P(
                     // ... but only a receive of exactly "k" right after an "O".
                     Relay{{"O", "kk", "xO", "O", "Ok "}, "OkkxOOOk ", "OkkxOOOk ", lost},
                     Relay{{"k", "O", "x", "k", "OK", "ok", "Ok"}, "kOxkOKokOk", "kOxkOKok"},
-                    // A held "O" is written after all when the connection fails.
+                    // A held "O" is written after all when the reply is cut short.
                     Relay{{"part O"}, "part O", "part O", lost},
                     Relay{{"O", "Syntax error"}, "OSyntax error", "OSyntax error", syntax},
                     Relay{{"Syntax error ", "Syntax", " error", "Ok"},
                           "Syntax error Syntax errorOk", "Syntax error Syntax error"},
                     // Whatever follows the end marker belongs to the next reply.
                     Relay{{"Ok", "next"}, "Ok", "", ReplyEnd::end_marker, 1},
-                    Relay{{}, "", "", lost}));
+                    Relay{{}, "", "", lost},
+                    // A sink that ends the relay gets the held "O" too, and no more.
+                    Relay{{"a", "b O", "c"}, "ab O", "ab O", lost, 1, 2}));
 
 } // namespace

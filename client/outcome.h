@@ -1,0 +1,41 @@
+// How a run ends, and what a stop signal means: one value travels from the
+// exchange through the command loop to the entry point, which alone turns it
+// into the exit status or ends the process by the signal.
+#pragma once
+
+#include "net/wait.h"
+
+namespace cmdclient {
+
+enum class Outcome {
+    going_on,       // the reply ended: the loop reads the next line
+    ended,          // quit, terminate, the end of input or Ctrl-D: status 0
+    command_failed, // a "Syntax error" reply, and the run stops at one: status 3
+    failed,         // the connection, input or output failed (reported): status 1
+    stopped,        // a stop signal ends the run; it stays recorded for the entry point
+};
+
+inline int exit_status(Outcome outcome) noexcept {
+    switch (outcome) {
+    case Outcome::going_on:
+    case Outcome::ended:
+        return 0;
+    case Outcome::command_failed:
+        return 3; // apart from 1, so that a script can tell them
+    case Outcome::failed:
+    case Outcome::stopped:
+        break;
+    }
+    return 1;
+}
+
+// What the recorded stop signal means where the client is: true when it
+// cancels what the user is waiting for (the typed line, the rest of a reply):
+// Ctrl-C at a terminal, unless something was already cancelled. Any other
+// stop signal, and Ctrl-C when input is not a terminal, ends the run.
+inline bool stop_cancels(bool interactive, bool cancelled_already) noexcept {
+    return net::pending_stop_signal() == net::interrupt_signal && interactive &&
+           !cancelled_already;
+}
+
+} // namespace cmdclient

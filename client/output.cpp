@@ -1,0 +1,140 @@
+#include "client/output.h"
+
+#include <cerrno>
+
+namespace cmdclient {
+
+namespace {
+// Longer partial lines are not redrawn by the editor; it then draws its prompt
+// where the cursor is, which only matters if the line is edited across rows.
+constexpr std::size_t longest_redrawn_tail = 160;
+} // namespace
+
+Output::Output(std::string name, std::size_t capacity, int fd)
+    : name_(std::move(name)), capacity_(capacity), fd_(fd),
+      kind_(fd >= 0 ? platform::output_kind(fd) : platform::OutputKind::never_waits) {
+    held_.reserve(capacity);
+}
+
+Output::~Output() {
+    if (owns_fd_) {
+        platform::close_descriptor(fd_);
+    }
+}
+
+bool Output::open(const std::string& path, std::string name) {
+    close();
+    if (owns_fd_) {
+        release(); // still held after another stop signal: given up on
+    }
+    name_ = std::move(name);
+    error_ = 0;
+    reported_ = false;
+    // A signal that is no stop signal cut the open short (a FIFO waits for
+    // its reader): open again. A stop signal is for the reply's owner.
+    do {
+        fd_ = platform::open_reply_file(path.c_str());
+    } while (fd_ < 0 && platform::interrupted(platform::last_error()) &&
+             net::pending_stop_signal() == 0);
+    open_failed_ = fd_ < 0 && !platform::interrupted(platform::last_error());
+    if (open_failed_) {
+        fail(platform::last_error());
+    }
+    owns_fd_ = fd_ >= 0;
+    kind_ = owns_fd_ ? platform::output_kind(fd_) : platform::OutputKind::never_waits;
+    return owns_fd_;
+}
+
+void Output::close() {
+    if (owns_fd_) {
+        flush();
+        // What a stop signal kept from being written stays, for the entry
+        // point to write out as the run ends.
+        if (held_.empty()) {
+            release();
+        }
+    }
+}
+
+void Output::release() {
+    if (platform::close_descriptor(fd_) != 0) {
+        fail(platform::last_error());
+    }
+    owns_fd_ = false;
+    fd_ = -1;
+    held_.clear();
+}
+
+void Output::fail(int error) noexcept {
+    if (error_ == 0) {
+        error_ = error != 0 ? error : EIO;
+    }
+    held_.clear();
+}
+
+std::string Output::take_failure() {
+    if (error_ == 0 || reported_) {
+        return {};
+    }
+    reported_ = true;
+    return std::string(open_failed_ ? "cannot open " : "cannot write ") + name_ + ": " +
+           platform::error_text(error_);
+}
+
+void Output::write_held(net::Deadline deadline) {
+    std::size_t done = 0;
+    bool writable = false;
+    while (done < held_.size() && fd_ >= 0 && error_ == 0) {
+        const long written = platform::write_without_waiting(fd_, kind_, held_.data() + done,
+                                                             held_.size() - done, writable);
+        writable = false;
+        if (written > 0) {
+            done += static_cast<std::size_t>(written);
+            continue;
+        }
+        const int error = written < 0 ? platform::last_error() : EIO;
+        if (platform::interrupted(error)) {
+            if (net::pending_stop_signal() != 0) {
+                break;
+            }
+            continue;
+        }
+        if (!platform::would_block(error)) {
+            fail(error);
+            return;
+        }
+        const net::WaitResult waited =
+            net::wait_for(net::waitable_descriptor(fd_), net::Direction::writable, deadline);
+        if (waited == net::WaitResult::failed) {
+            fail(platform::last_error());
+            return;
+        }
+        if (waited != net::WaitResult::ready) {
+            break; // a stop signal, or the deadline
+        }
+        writable = true;
+    }
+    held_.erase(0, done);
+}
+
+void Output::track_tail(std::string_view text) {
+    const auto newline = text.rfind('\n');
+    if (newline != std::string_view::npos) {
+        at_line_start();
+        text.remove_prefix(newline + 1);
+    }
+    if (!tail_known_) {
+        return;
+    }
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f || tail_.size() >= longest_redrawn_tail) {
+            tail_.clear();
+            tail_known_ = false;
+            return;
+        }
+        tail_ += c;
+    }
+}
+
+} // namespace cmdclient

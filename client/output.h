@@ -1,0 +1,99 @@
+// Where the client's text goes: standard output, standard error or a reply
+// file, each one Output with its buffer, its name for messages and its first
+// error, reported once. Replies pass through it chunk by chunk, so writing is
+// a copy into the buffer; the descriptor is written when the buffer is full
+// or flushed. Every wait for the descriptor goes through the one wait: a stop
+// signal cuts it short and the bytes stay held, so that the code that owns
+// the reply decides what the signal means. Only a real write error fails it,
+// and it stays failed: what it holds is then dropped.
+#pragma once
+
+#include "client/console_platform.h"
+#include "net/wait.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace cmdclient {
+
+class Output {
+  public:
+    // `name` says what it is in messages ("standard output").
+    Output(std::string name, std::size_t capacity, int fd = -1);
+    ~Output();
+
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    // Opens the file `path` afresh (its contents replaced), named `name`:
+    // false when it cannot be; what is written until close() is then dropped.
+    // An open cut short by a stop signal fails with no error to report.
+    bool open(const std::string& path, std::string name);
+    // Writes out and closes what open() opened; its errors are kept.
+    void close();
+    bool is_open() const noexcept { return owns_fd_; }
+
+    void write(std::string_view text) {
+        if (fd_ >= 0 && error_ == 0) {
+            if (held_.size() + text.size() > capacity_) {
+                write_held({});
+            }
+            held_.append(text);
+        }
+        if (tracks_tail_) {
+            track_tail(text);
+        }
+    }
+
+    // Writes out everything held, waiting as long as it takes: true when done;
+    // false when it failed or a stop signal cut the wait short (held on).
+    bool flush() {
+        write_held({});
+        return error_ == 0 && held_.empty();
+    }
+    // Writes out what it can by `deadline`, as the run ends by a signal.
+    void flush_before_ending(net::Clock::time_point deadline) { write_held(deadline); }
+
+    // Fails it as a write from elsewhere did (the first error stays).
+    void fail(int error) noexcept;
+    // The system's error number of its first failure, or 0.
+    int error() const noexcept { return error_; }
+    // "cannot write NAME: REASON" (or "open") once it has failed, and only
+    // once; empty otherwise.
+    std::string take_failure();
+
+    // Keeps the text written since the last newline, when short and plain
+    // enough for the line editor to redraw it in front of its prompt.
+    void track_line_tail() noexcept { tracks_tail_ = true; }
+    // That text; `known` false when the cursor's column cannot be told.
+    const std::string& line_tail(bool& known) const noexcept {
+        known = tail_known_;
+        return tail_;
+    }
+    // The cursor is known to be at the start of a line.
+    void at_line_start() noexcept {
+        tail_.clear();
+        tail_known_ = true;
+    }
+
+  private:
+    void release();
+    void write_held(net::Deadline deadline);
+    void track_tail(std::string_view text);
+
+    std::string name_;
+    std::size_t capacity_;
+    std::string held_;
+    int fd_;
+    bool owns_fd_ = false;
+    platform::OutputKind kind_;
+    int error_ = 0;
+    bool open_failed_ = false;
+    bool reported_ = false;
+    bool tracks_tail_ = false;
+    bool tail_known_ = true;
+    std::string tail_;
+};
+
+} // namespace cmdclient
