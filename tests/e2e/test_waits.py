@@ -13,8 +13,8 @@ import threading
 import time
 import unittest
 
-from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, expect, send,
-                     transcript, wait_for)
+from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, expect,
+                     refused_port, send, transcript, wait_for)
 
 STRACE = shutil.which("strace")
 
@@ -98,16 +98,20 @@ class StopWhileBlocked(unittest.TestCase):
 @unittest.skipIf(CLIENT_PREFIX, "strace and a memory checker cannot both trace the client")
 class SendErrors(unittest.TestCase):
 
-    def run_with_failed_send(self, error, script):
+    def traced(self, call, error, port):
+        """The client with the first `call` failing with `error` (strace)."""
         # The leak checker cannot run under a tracer; the rest of the sanitizers can.
         env = dict(os.environ)
         if "ASAN_OPTIONS" in env:
             env["ASAN_OPTIONS"] += ":detect_leaks=0"
+        return subprocess.run(
+            [STRACE, "-f", "-qq", "-o", os.devnull, "-e", "trace=" + call,
+             "-e", "inject=%s:error=%s:when=1" % (call, error), CLIENT, str(port)],
+            input=b"regs\n", capture_output=True, timeout=RUN_DEADLINE, env=env)
+
+    def run_with_failed_send(self, error, script):
         with FakeServer(script) as server:
-            result = subprocess.run(
-                [STRACE, "-f", "-qq", "-o", os.devnull, "-e", "trace=sendto",
-                 "-e", "inject=sendto:error=%s:when=1" % error, CLIENT, str(server.port)],
-                input=b"regs\n", capture_output=True, timeout=RUN_DEADLINE, env=env)
+            result = self.traced("sendto", error, server.port)
         return result, server
 
     def test_a_transient_error_is_waited_out(self):
@@ -125,6 +129,16 @@ class SendErrors(unittest.TestCase):
         self.assertRegex(result.stderr, rb"^cmdclient: connection to localhost port \d+ lost: "
                                         rb"Connection timed out\n$")
         self.assertEqual(server.received, b"")
+
+    def test_a_connect_without_a_free_local_port_fails(self):
+        # EAGAIN from connect means no local port was free, not "in progress".
+        holder, port = refused_port()
+        with holder:
+            result = self.traced("connect", "EAGAIN", port)
+        self.assertEqual((result.returncode, result.stdout),
+                         (1, BANNER + b"Exception was caught:Could not bind to port.\n\n"))
+        self.assertRegex(result.stderr, rb"^cmdclient: cannot connect to localhost port \d+: "
+                                        rb"Resource temporarily unavailable\n$")
 
 
 if __name__ == "__main__":

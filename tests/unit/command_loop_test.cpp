@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <deque>
 #include <stdexcept>
 #include <string>
@@ -60,6 +62,13 @@ class ScriptedConnection final : public cmdclient::Connection {
         }
         text = chunks_.front();
         chunks_.pop_front();
+        // A stop signal comes while the client waits for the rest of the reply.
+        for (const int signal : {SIGINT, SIGTERM}) {
+            if (text == strsignal(signal)) {
+                std::raise(signal);
+                return false;
+            }
+        }
         return true;
     }
     bool holds_received() const noexcept override { return true; }
@@ -76,9 +85,15 @@ struct LoopCase {
     std::vector<std::string> chunks; // the server's receives, in order
     bool editor_prompt;              // the line editor draws the prompts
     std::vector<std::string> sent;
-    const char* shown; // standard output, the final newline included
+    const char* shown; // standard output, the final newline included unless stopped
     Outcome end;
+    const char* error = ""; // standard error
+    bool interactive = false;
 };
+
+constexpr const char* closed = "cmdclient: connection to server port 1 closed by the server\n";
+constexpr const char* discarding =
+    "cmdclient: interrupted: discarding the rest of the reply (Ctrl-C again to quit)\n";
 
 void PrintTo(const LoopCase& c, std::ostream* out) {
     *out << c.name;
@@ -92,6 +107,8 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     PipeOutput err;
     cmdclient::ConsoleMode mode;
     mode.editor_prompt = c.editor_prompt;
+    mode.interactive = c.interactive;
+    net::catch_stop_signals();
     cmdclient::Console console(out.fd(), err.fd(), mode);
     cmdclient::Session session(console);
     std::vector<std::string> sent;
@@ -101,12 +118,14 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     cmdclient::DescriptorLineSource lines(input.fd());
 
     EXPECT_EQ(cmdclient::command_loop(session, lines), c.end);
-    console.finish();
+    if (c.end == Outcome::stopped) {
+        EXPECT_NE(net::take_stop_signal(), 0); // left for the entry point to act on
+    } else {
+        console.finish();
+    }
     EXPECT_EQ(sent, c.sent);
     EXPECT_EQ(out.taken(), c.shown);
-    EXPECT_EQ(err.taken(), c.end == Outcome::failed
-                               ? "cmdclient: connection to server port 1 closed by the server\n"
-                               : "");
+    EXPECT_EQ(err.taken(), c.error);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -119,7 +138,16 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"terminate", "terminate\nregs\n", {"bye\nOk"}, false, {"terminate"},
                  "Ok> bye\nOk> \n", Outcome::ended},
         LoopCase{"lost", "regs\nnext\n", {"part"}, false, {"regs"}, "Ok> partException!\n\n",
-                 Outcome::failed},
+                 Outcome::failed, closed},
+        // Ctrl-C at a terminal discards the rest of the reply and the session
+        // goes on; any other stop signal, or Ctrl-C from a script, ends it.
+        LoopCase{"ctrl-c at a terminal", "regs\nnext\n",
+                 {"part", strsignal(SIGINT), "rest", "Ok", "B\nOk"}, false, {"regs", "next"},
+                 "Ok> partOk> B\nOk> \n", Outcome::ended, discarding, true},
+        LoopCase{"ctrl-c in a script", "regs\nnext\n", {"part", strsignal(SIGINT), "Ok"}, false,
+                 {"regs"}, "Ok> part", Outcome::stopped},
+        LoopCase{"sigterm at a terminal", "regs\n", {"part", strsignal(SIGTERM), "Ok"}, false,
+                 {"regs"}, "Ok> part", Outcome::stopped, "", true},
         LoopCase{"split marker", "a\nb\n", {"x O", "k", "Syntax error"}, false, {"a", "b"},
                  "Ok> x Ok> Syntax error\nOk> \n", Outcome::ended},
         // Where the editor draws "Ok> ", the reply's closing "Ok" is not shown,
