@@ -2,7 +2,8 @@
 
 #include "client/arguments.h"
 #include "client/command_loop.h"
-#include "client/console_platform.h"
+#include "client/platform/files.h"
+#include "client/platform/terminal.h"
 #include "client/history_file.h"
 #include "client/line_editor.h"
 #include "client/server_address.h"
@@ -11,8 +12,6 @@
 #include "net/platform.h"
 #include "net/wait.h"
 
-#include <cstdarg>
-#include <cstdio>
 #include <new>
 #include <optional>
 #include <string>
@@ -24,23 +23,10 @@ namespace {
 // How long the run, ending by a signal, may still wait for its output.
 constexpr std::chrono::milliseconds ending_write_limit{500};
 
-// printf-style formatting into a text, for the client's formatted lines.
-#if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
-#endif
-std::string format_text(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list measuring;
-    va_copy(measuring, args);
-    const int length = std::vsnprintf(nullptr, 0, format, measuring);
-    va_end(measuring);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) {
-        std::vsnprintf(&text[0], text.size() + 1, format, args);
-    }
-    va_end(args);
-    return text;
+// One of the texts that name the program: `program` in place of its "%s".
+std::string naming(const char* text, const char* program) {
+    std::string line = text;
+    return line.replace(line.find("%s"), 2, program);
 }
 
 // Connects to the first candidate address that takes the connection: going_on,
@@ -81,7 +67,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     using Action = CommandLine::Action;
     switch (line.action) {
     case Action::usage:
-        console.show(format_text(texts::usage, program));
+        console.show(naming(texts::usage, program));
         return Outcome::failed;
     case Action::help:
         console.show(texts::help);
@@ -90,10 +76,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         console.show("cmdclient " CMDCLIENT_VERSION "\n");
         return Outcome::ended;
     case Action::bad_option:
-        console.report(line.error + "; " + format_text(texts::options_usage, program));
+        console.report(line.error + "; " + naming(texts::options_usage, program));
         return Outcome::failed;
     case Action::no_port:
-        console.show(format_text(texts::no_port, program));
+        console.show(naming(texts::no_port, program));
         return Outcome::failed;
     case Action::run:
         break;

@@ -1,7 +1,7 @@
 #include "client/command_loop.h"
 
 #include "client/command_grammar.h"
-#include "client/console_platform.h"
+#include "client/platform/files.h"
 #include "client/exchange.h"
 #include "client/texts.h"
 

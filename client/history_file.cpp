@@ -1,6 +1,6 @@
 #include "client/history_file.h"
 
-#include "client/console_platform.h"
+#include "client/platform/files.h"
 
 namespace cmdclient {
 

@@ -2,7 +2,7 @@
 // releases (which saved through libedit) read on.
 #include "client/history_file.h"
 
-#include "client/console_platform.h"
+#include "client/platform/files.h"
 
 #include <histedit.h>
 

@@ -4,7 +4,8 @@
 #include "client/line_editor.h"
 
 #include "client/completion.h"
-#include "client/console_platform.h"
+#include "client/platform/files.h"
+#include "client/platform/terminal.h"
 #include "client/texts.h"
 #include "net/wait.h"
 

@@ -1,6 +1,6 @@
 #include "client/line_source.h"
 
-#include "client/console_platform.h"
+#include "client/platform/files.h"
 #include "net/wait.h"
 
 #include <cstring>

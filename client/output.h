@@ -8,7 +8,7 @@
 // and it stays failed: what it holds is then dropped.
 #pragma once
 
-#include "client/console_platform.h"
+#include "client/platform/files.h"
 #include "net/wait.h"
 
 #include <cstddef>

@@ -15,7 +15,7 @@ inline constexpr const char* receive_failed = "Exception!\n";
 inline constexpr const char* connect_failed = "Exception was caught:";
 inline constexpr const char* final_newline = "\n";
 
-// printf formats; %s is the program's name.
+// %s stands for the program's name.
 inline constexpr const char* usage = "usage: %s [hostname] port#\n";
 inline constexpr const char* options_usage = "usage: %s [OPTIONS] [hostname] port#";
 // kept verbatim: scripts match on it ("specifiy").

@@ -1,11 +1,7 @@
-// The console's system calls on Windows. The Windows console edits lines
-// itself, so the parts that only the line editor needs do nothing here.
-#include "client/console_platform.h"
-
-#include "net/wait.h"
+// Files and descriptors on Windows.
+#include "client/platform/files.h"
 
 #include <cerrno>
-#include <csignal>
 #include <string>
 
 #include <direct.h>
@@ -14,10 +10,6 @@
 #include <sys/stat.h>
 
 namespace cmdclient::platform {
-
-bool is_terminal(int fd) noexcept {
-    return ::_isatty(fd) != 0;
-}
 
 long write_some(int fd, const char* data, std::size_t size) noexcept {
     return ::_write(fd, data, static_cast<unsigned>(size));
@@ -48,10 +40,6 @@ int close_descriptor(int fd) noexcept {
 
 void open_missing_standard_descriptors() noexcept {}
 
-void install_signal_handlers() noexcept {
-    net::catch_stop_signals();
-}
-
 bool make_private_folders(const char* path) noexcept {
     std::string partial;
     for (const char* c = path; *c != '\0'; ++c) {
@@ -77,15 +65,5 @@ void unlock_file(int) noexcept {}
 std::vector<std::string> folder_entries(const std::string&) {
     return {};
 }
-
-void catch_editor_signals() noexcept {}
-
-void release_editor_signals() noexcept {}
-
-EditorSignal take_editor_signal() noexcept {
-    return EditorSignal::none;
-}
-
-void stop_process() noexcept {}
 
 } // namespace cmdclient::platform

@@ -1,12 +1,13 @@
-// The one place where the console's system calls differ between POSIX and
-// Windows: descriptors, terminals, signals, the standard descriptors' health,
-// the environment and private files. Everything else in the client is written
-// against the names declared here. console_platform_posix.cpp and
-// console_platform_windows.cpp implement them (CMake builds one of the two);
-// console_platform.cpp holds what both share.
+// Files and descriptors, the one place where their system calls differ
+// between POSIX and Windows (files_posix.cpp or files_windows.cpp, chosen by
+// CMake): reads and writes that do not block, reply files, private files and
+// folders, and the standard descriptors' health.
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,15 +17,29 @@ constexpr int standard_input = 0;
 constexpr int standard_output = 1;
 constexpr int standard_error = 2;
 
-bool is_terminal(int fd) noexcept;
-
 // One write or read; -1 with the error in last_error() on failure.
 long write_some(int fd, const char* data, std::size_t size) noexcept;
 long read_some(int fd, char* data, std::size_t size) noexcept;
-int last_error() noexcept;
+inline int last_error() noexcept {
+    return errno;
+}
 
-bool interrupted(int error) noexcept; // a signal cut the call short
-bool would_block(int error) noexcept; // the descriptor is non-blocking and not ready
+// A signal cut the call short.
+inline bool interrupted(int error) noexcept {
+    return error == EINTR;
+}
+// The descriptor is non-blocking and not ready.
+inline bool would_block(int error) noexcept {
+    return error == EAGAIN || error == EWOULDBLOCK;
+}
+// The system's text for an error number.
+inline const char* error_text(int error) noexcept {
+    return std::strerror(error);
+}
+// The value of an environment variable, or null when it is not set.
+inline const char* environment(const char* name) noexcept {
+    return std::getenv(name);
+}
 
 // How a write to a descriptor is kept from blocking where the client could not
 // hear a stop signal: the file kinds that never wait are written at once, a
@@ -46,20 +61,10 @@ int open_reply_file(const char* name) noexcept;
 // Closes a descriptor: 0, or -1 with the error in last_error().
 int close_descriptor(int fd) noexcept;
 
-// The system's text for an error number.
-const char* error_text(int error) noexcept;
-
 // Gives each of standard input, output and error that is closed the null
 // device, so that the connection never takes one of their numbers (and the
 // client's own output never reaches the server). Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
-
-// Stop signals are recorded for the client's waits to hear (net/wait.h), and a
-// file-size limit makes writes fail instead of killing.
-void install_signal_handlers() noexcept;
-
-// The value of an environment variable, or null when it is not set.
-const char* environment(const char* name) noexcept;
 
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
@@ -77,17 +82,5 @@ void unlock_file(int handle) noexcept;
 // The entries of a folder ("" is the current one) except "." and "..", each
 // folder among them with a '/' after its name; empty when it cannot be read.
 std::vector<std::string> folder_entries(const std::string& folder);
-
-// While the line editor reads keys, a window resize and a stop key (Ctrl-Z)
-// are caught and recorded instead of acted on by the system, so the editor
-// can hand the terminal back before it stops and redraw after. Outside that
-// time they keep their usual effect (a reply stops as any program does).
-enum class EditorSignal { none, resized, stop };
-void catch_editor_signals() noexcept;
-void release_editor_signals() noexcept;
-// The recorded one (a stop before a resize), cleared.
-EditorSignal take_editor_signal() noexcept;
-// Stops the process as Ctrl-Z would; returns once it is continued.
-void stop_process() noexcept;
 
 } // namespace cmdclient::platform

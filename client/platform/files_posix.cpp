@@ -1,11 +1,10 @@
-// The console's system calls on POSIX systems.
-#include "client/console_platform.h"
+// Files and descriptors on POSIX systems.
+#include "client/platform/files.h"
 
 #include "net/wait.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <string>
 
 #include <dirent.h>
@@ -20,18 +19,6 @@
 namespace cmdclient::platform {
 
 namespace {
-// The signal handler's one way to talk to the client: by necessity globals.
-volatile std::sig_atomic_t editor_resized = 0;
-volatile std::sig_atomic_t editor_stop = 0;
-
-extern "C" void record_editor_signal(int signal) {
-    if (signal == SIGTSTP) {
-        editor_stop = 1;
-    } else {
-        editor_resized = 1;
-    }
-}
-
 // What a pipe takes without blocking: its capacity less what it holds, less
 // two pages for a partly read first page and a partly filled last one (the
 // kernel stores a pipe's bytes page by page).
@@ -57,10 +44,6 @@ bool is_folder(const std::string& path) noexcept {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 } // namespace
-
-bool is_terminal(int fd) noexcept {
-    return ::isatty(fd) != 0;
-}
 
 long write_some(int fd, const char* data, std::size_t size) noexcept {
     return static_cast<long>(::write(fd, data, size));
@@ -133,11 +116,6 @@ void open_missing_standard_descriptors() noexcept {
     }
 }
 
-void install_signal_handlers() noexcept {
-    net::catch_stop_signals();
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
 bool make_private_folders(const char* path) noexcept {
     std::string partial;
     for (const char* c = path; *c != '\0'; ++c) {
@@ -198,54 +176,6 @@ std::vector<std::string> folder_entries(const std::string& folder) {
     }
     ::closedir(dir);
     return names;
-}
-
-namespace {
-struct sigaction tstp_before {};
-struct sigaction winch_before {};
-} // namespace
-
-void catch_editor_signals() noexcept {
-    struct sigaction action {};
-    action.sa_handler = record_editor_signal;
-    sigemptyset(&action.sa_mask);
-    // The editor's wait for a key always returns to be told (a wait is never
-    // restarted); any other call, such as libedit's own terminal set-up, is
-    // restarted rather than failing half done.
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGWINCH, &action, &winch_before);
-    ::sigaction(SIGTSTP, nullptr, &tstp_before);
-    if (tstp_before.sa_handler != SIG_IGN) { // a parent that ignores stops keeps it so
-        ::sigaction(SIGTSTP, &action, nullptr);
-    }
-}
-
-void release_editor_signals() noexcept {
-    ::sigaction(SIGTSTP, &tstp_before, nullptr);
-    ::sigaction(SIGWINCH, &winch_before, nullptr);
-}
-
-EditorSignal take_editor_signal() noexcept {
-    if (editor_stop != 0) {
-        editor_stop = 0;
-        return EditorSignal::stop;
-    }
-    if (editor_resized != 0) {
-        editor_resized = 0;
-        return EditorSignal::resized;
-    }
-    return EditorSignal::none;
-}
-
-void stop_process() noexcept {
-    // The key stopped the rest of the job already; this process stops alone.
-    struct sigaction caught {};
-    struct sigaction stop {};
-    stop.sa_handler = SIG_DFL;
-    sigemptyset(&stop.sa_mask);
-    ::sigaction(SIGTSTP, &stop, &caught);
-    std::raise(SIGTSTP);
-    ::sigaction(SIGTSTP, &caught, nullptr);
 }
 
 } // namespace cmdclient::platform
