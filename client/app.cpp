@@ -144,6 +144,11 @@ int run(int argc, char* argv[]) {
         console.report(texts::out_of_memory);
         return exit_status(Outcome::failed);
     }
+    // A stop signal that came as the run was ending (into a write that was
+    // cut short, say) still ends it, unless it would only have cancelled.
+    if (net::pending_stop_signal() != 0 && !stop_cancels(mode.interactive, false)) {
+        outcome = Outcome::stopped;
+    }
     if (outcome == Outcome::stopped) {
         // The one place the run ends by a signal: what arrived is written out
         // first, the reply file (it never waits) before the console, as far

@@ -32,7 +32,6 @@ class Output {
     bool open(const std::string& path, std::string name);
     // Writes out and closes what open() opened; its errors are kept.
     void close();
-    bool is_open() const noexcept { return owns_fd_; }
 
     void write(std::string_view text) {
         if (fd_ >= 0 && error_ == 0) {

@@ -39,7 +39,7 @@ inline constexpr const char* not_an_option =
 inline constexpr const char* help =
     "usage: cmdclient [hostname] port#\n"
     "       cmdclient [OPTIONS] [hostname] port#\n"
-    "       cmdclient --help | --version\n"
+    "       cmdclient --help | --version | -V\n"
     "\n"
     "Connects to a text command server (hostname: localhost, the default, or a\n"
     "dotted-decimal IPv4 address; names are not looked up) and sends each line\n"

@@ -3,6 +3,7 @@ a send that the system refuses for a while, and a send that fails for good."""
 
 import fcntl
 import os
+import select
 import shutil
 import signal
 import socket
@@ -13,8 +14,8 @@ import threading
 import time
 import unittest
 
-from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, expect,
-                     refused_port, send, transcript, wait_for)
+from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close,
+                     expect, refused_port, send, transcript, wait_for)
 
 STRACE = shutil.which("strace")
 
@@ -54,6 +55,39 @@ class StopWhileBlocked(unittest.TestCase):
                 client.wait(timeout=RUN_DEADLINE)
             finally:
                 go_on.set()
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+                os.close(read_end)
+        self.assertEqual(client.returncode, -signal.SIGTERM)
+
+    def test_a_stop_signal_ends_a_run_whose_error_reader_does_not_read(self):
+        # Standard error is a pipe that is full before the client starts.
+        read_end, write_end = os.pipe()
+        os.set_blocking(write_end, False)
+        try:
+            while True:
+                os.write(write_end, b"x" * 4096)
+        except BlockingIOError:
+            os.set_blocking(write_end, True)
+        with FakeServer([expect(b"regs"), close()]) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                      stderr=write_end)
+            os.close(write_end)
+            try:
+                client.stdin.write(b"regs\n")
+                client.stdin.flush()
+                # Standard output is written out before the reason goes to standard error.
+                shown = b""
+                while not shown.endswith(b"Exception!\n"):
+                    self.assertTrue(select.select([client.stdout], [], [], RUN_DEADLINE)[0])
+                    piece = os.read(client.stdout.fileno(), 4096)
+                    self.assertTrue(piece, shown)
+                    shown += piece
+                client.send_signal(signal.SIGTERM)
+                client.wait(timeout=RUN_DEADLINE)
+            finally:
                 if client.poll() is None:
                     client.kill()
                     client.wait()
