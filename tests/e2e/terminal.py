@@ -4,6 +4,7 @@ reading the screen a terminal would show (pyte)."""
 import fcntl
 import os
 import select
+import signal
 import struct
 import subprocess
 import termios
@@ -17,13 +18,6 @@ COLUMNS, ROWS = 80, 24
 
 UP, LEFT, TAB, CTRL_C, CTRL_D, CTRL_Z = b"\x1b[A", b"\x1b[D", b"\t", b"\x03", b"\x04", b"\x1a"
 SHELL_PROMPT = "$"
-
-
-def syscall_number(name):
-    """This system's number for the system call `name`, as /proc shows it."""
-    listing = subprocess.run([os.environ["CMDCLIENT_SYSCALL_NUMBERS"]], check=True,
-                             stdout=subprocess.PIPE, timeout=RUN_DEADLINE).stdout
-    return dict(line.split() for line in listing.decode().splitlines())[name]
 
 
 class TerminalClient:
@@ -101,20 +95,34 @@ class TerminalClient:
         self.wait_for(lambda lines: self.cursor_line() == "Ok>" and self.editing() and
                       (after is None or after in lines), "a prompt after %r" % after)
 
-    def wait_until_blocked_in(self, name):
-        """Waits until the client blocks in the system call `name` (Linux,
-        /proc), so that a key typed next lands in that wait."""
-        syscall = syscall_number(name)
-        end = time.monotonic() + RUN_DEADLINE
-        while time.monotonic() < end:
-            try:
-                with open("/proc/%d/syscall" % self.process.pid) as status:
-                    if status.read().split()[0] == syscall:
-                        return
-            except (OSError, IndexError):
-                return
-            time.sleep(0.005)
-        raise AssertionError("the client never waited in %s" % name)
+    def interrupt(self):
+        """Types Ctrl-C while a reply comes in, so that the terminal's own echo
+        of the key (^C) is on screen before the client answers it. The terminal
+        sends the client its signal first and echoes the key a moment later: a
+        client that answers at once can show its notice before the echo, which
+        then lands at the start of the line after the notice, in front of the
+        next prompt. Which comes first is the scheduler's choice, so the client
+        is held stopped from before the key until the echo is shown."""
+        pid = self.process.pid
+        os.kill(pid, signal.SIGSTOP)
+        try:
+            end = time.monotonic() + RUN_DEADLINE
+            # Reports the stop only (WEXITED is not asked for): nothing is reaped.
+            while os.waitid(os.P_PID, pid, os.WSTOPPED | os.WNOHANG) is None:
+                if time.monotonic() > end:
+                    raise AssertionError("the client never stopped for Ctrl-C")
+                self._read_some(0.005)
+            while self._read_some(0):
+                pass
+            flags = termios.tcgetattr(self.master)[3]
+            echo = b"^C" if flags & termios.ECHOCTL else CTRL_C
+            before = self.output.count(echo)
+            self.type(CTRL_C)
+            if flags & termios.ECHO:
+                self.wait_for(lambda lines: self.output.count(echo) > before,
+                              "the terminal's echo of Ctrl-C")
+        finally:
+            os.kill(pid, signal.SIGCONT)
 
     def cursor_line(self):
         return self.lines()[self.screen.cursor.y]

@@ -17,8 +17,6 @@ from harness import (BANNER, CLIENT, RUN_DEADLINE, WINDOWS, FakeServer, InTempor
                      chunk, expect, live_client, notify, send, text, wait_for)
 from terminal import CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
 
-# Where the client waits, for keys and for the server alike: the one wait.
-READ = RECVFROM = "ppoll"
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
 TRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "try")
 BIG = b"0123456789abcdef" * 4096  # 64 KiB of a reply without an 'O'
@@ -100,8 +98,9 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
     def test_ctrl_c_at_the_prompt_drops_the_line(self):
         server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
         client.type(b"half typed")
-        client.wait_for(lambda lines: client.cursor_line() == "Ok> half typed", "the echo")
-        client.wait_until_blocked_in(READ)
+        # Echoed by the editor, which has the terminal: Ctrl-C is the editor's to see.
+        client.wait_for(lambda lines: client.cursor_line() == "Ok> half typed" and
+                        client.editing(), "the echo")
         client.type(CTRL_C)
         client.wait_for_prompt("Ok> half typed")
         client.type(b"regs\r")
@@ -120,9 +119,9 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                   expect(b"dump"), chunk(b"first;"), notify(drained)]
         server, client = self.start(script)
         client.type(b"dump > part.txt\r")
+        # Sent, and the first part read; the rest waits for the test.
         self.assertTrue(drained.wait(RUN_DEADLINE))
-        client.wait_until_blocked_in(RECVFROM)
-        client.type(CTRL_C)
+        client.interrupt()
         client.wait_for(lambda lines: any("discarding" in line for line in lines), "notice")
         # The file holds exactly what arrived before the interrupt.
         self.assertEqual(self.file("part.txt"), BIG)
@@ -135,18 +134,17 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         # back as fast as we read), Ctrl-C stops it all the same.
         client.type(b"flood\r")
         client.wait_for(lambda lines: "0123456789abcdef" in lines[-1], "the flood")
-        client.type(CTRL_C)
+        client.interrupt()
         client.wait_for_prompt()
         self.assertFalse(any("THE END" in line for line in client.lines()))
         drained.clear()
         client.type(b"dump\r")
         self.assertTrue(drained.wait(RUN_DEADLINE))
         client.wait_for(lambda lines: client.cursor_line() == "first;", "the first chunk")
-        client.wait_until_blocked_in(RECVFROM)
         client.type(CTRL_C)
-        client.wait_for(lambda lines: client.output.count(b"discarding") == 3,
+        # Once the notice offers it, Ctrl-C ends the run.
+        client.wait_for(lambda lines: client.output.count(b"(Ctrl-C again to quit)") == 3,
                         "a third notice")
-        client.wait_until_blocked_in(RECVFROM)
         client.type(CTRL_C)
         self.assertEqual(client.wait_exit(), -signal.SIGINT)  # a shell shows 130
 
@@ -166,9 +164,8 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
                 self.assertEqual(stat.S_IMODE(os.stat(history).st_mode), 0o600)
                 server, client = self.start([], env)
                 client.type(UP + UP)
-                client.wait_for(lambda lines: client.cursor_line() == "Ok> secret",
-                                "the last run's command")
-                client.wait_until_blocked_in(READ)
+                client.wait_for(lambda lines: client.cursor_line() == "Ok> secret" and
+                                client.editing(), "the last run's command")
                 client.type(CTRL_C)
                 client.wait_for_prompt()
                 client.type(b"quit\r")

@@ -228,7 +228,7 @@ class Run:
                     self.stdout += piece
                 else:
                     self.stderr += piece
-            if not typed and b"Ok> " in self.stdout and waits_for_input(client.pid):
+            if not typed and b"Ok> " in self.stdout and editor_has_terminal(master):
                 os.write(master, keys)
                 typed = True
         self.hung = bool(open_ends)
@@ -251,18 +251,14 @@ def action(fault):
     return "errno:%d" % getattr(errno, fault)
 
 
-def waits_for_input(pid):
-    """True when the process sleeps in a read of standard input or in a poll:
-    keys typed earlier could meet the terminal before the line editor has set
-    it up, and be echoed by the terminal itself."""
+def editor_has_terminal(master):
+    """True once the line editor has taken the terminal (it no longer reads
+    line by line): keys typed earlier could meet the terminal before the
+    editor has set it up, and be echoed by the terminal itself."""
     try:
-        with open("/proc/%d/syscall" % pid) as f:
-            call = f.read().split()
+        return not termios.tcgetattr(master)[3] & termios.ICANON
     except OSError:
-        return True  # gone, or not to be seen: typing can do no harm then
-    read, poll, ppoll, pselect = 0, 7, 271, 270
-    return len(call) > 1 and (call[:2] == [str(read), "0x0"] or
-                              call[0] in (str(poll), str(ppoll), str(pselect)))
+        return True  # the terminal is gone: typing can do no harm then
 
 
 def console(run, data):

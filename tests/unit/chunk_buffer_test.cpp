@@ -25,19 +25,6 @@ struct ScriptedReceives {
     }
 };
 
-// What a reader that receives at most 500 bytes per call gets when each of
-// `receives` had arrived whole before it read: the text of each piece.
-std::vector<std::string> five_hundred_byte_reads(const std::vector<std::string>& receives) {
-    std::vector<std::string> chunks;
-    for (const std::string& bytes : receives) {
-        for (std::size_t at = 0; at < bytes.size(); at += net::MAX_RECEIVE) {
-            const std::string piece = bytes.substr(at, net::MAX_RECEIVE);
-            chunks.push_back(piece.substr(0, net::text_length(piece.data(), piece.size())));
-        }
-    }
-    return chunks;
-}
-
 std::string pattern(std::size_t size, char first) {
     std::string text(size, first);
     for (std::size_t i = 0; i < size; ++i) {
@@ -46,9 +33,22 @@ std::string pattern(std::size_t size, char first) {
     return text;
 }
 
+// `count` chunk sizes of `size` bytes, then one of `last`.
+std::vector<std::size_t> repeated_then(std::size_t count, std::size_t size, std::size_t last) {
+    std::vector<std::size_t> sizes(count, size);
+    sizes.push_back(last);
+    return sizes;
+}
+
+// One system receive and the sizes of the chunks it must be handed out in.
+struct Receive {
+    std::string bytes;
+    std::vector<std::size_t> chunk_sizes;
+};
+
 struct SplitCase {
     const char* name;
-    std::vector<std::string> receives;
+    std::vector<Receive> receives;
 };
 
 void PrintTo(const SplitCase& c, std::ostream* out) {
@@ -58,25 +58,50 @@ void PrintTo(const SplitCase& c, std::ostream* out) {
 class ChunkSplits : public testing::TestWithParam<SplitCase> {};
 
 TEST_P(ChunkSplits, AreThe500ByteSplitsOfEachSystemReceive) {
-    ScriptedReceives source{GetParam().receives};
+    ScriptedReceives source;
+    std::vector<std::string> expected;
+    for (const Receive& receive : GetParam().receives) {
+        source.receives.push_back(receive.bytes);
+        std::size_t at = 0;
+        for (const std::size_t size : receive.chunk_sizes) {
+            expected.push_back(receive.bytes.substr(at, size));
+            at += size;
+        }
+        ASSERT_EQ(at, receive.bytes.size()) << "the sizes must add up to the receive";
+    }
     net::ChunkBuffer buffer;
     std::vector<std::string> chunks;
     std::string chunk;
     while (buffer.next_chunk(chunk, source) > 0) {
         chunks.push_back(chunk);
     }
-    EXPECT_EQ(chunks, five_hundred_byte_reads(GetParam().receives));
+    EXPECT_EQ(chunks, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Receives, ChunkSplits,
-    testing::Values(SplitCase{"one short", {"A=1\nOk"}},
-                    SplitCase{"exact multiples", {pattern(500, 'a'), pattern(1000, 'b')}},
-                    SplitCase{"ragged", {pattern(1, 'a'), pattern(499, 'b'), pattern(1234, 'c')}},
-                    SplitCase{"a full system receive", {pattern(net::SYSTEM_RECEIVE, 'a')}},
-                    SplitCase{"zero bytes end their chunk's text only",
-                              {std::string("AB\0CD", 5) + pattern(600, 'x'),
-                               std::string(1, '\0') + "z"}}));
+    testing::Values(
+        SplitCase{"one short", {{"A=1\nOk", {6}}}},
+        SplitCase{"exact multiples", {{pattern(500, 'a'), {500}}, {pattern(1000, 'b'), {500, 500}}}},
+        SplitCase{"ragged",
+                  {{pattern(1, 'a'), {1}},
+                   {pattern(499, 'b'), {499}},
+                   {pattern(1234, 'c'), {500, 500, 234}}}},
+        SplitCase{"64 KiB in one receive", {{pattern(65536, 'a'), repeated_then(131, 500, 36)}}}));
+
+TEST(ChunkBuffer, AZeroByteEndsTheTextOfItsChunkOnly) {
+    const std::string tail = pattern(600, 'x');
+    ScriptedReceives source{{std::string("AB\0CD", 5) + tail, std::string(1, '\0') + "z"}};
+    net::ChunkBuffer buffer;
+    std::vector<std::pair<std::string, long>> chunks; // text, bytes
+    std::string chunk;
+    for (long size; (size = buffer.next_chunk(chunk, source)) > 0;) {
+        chunks.emplace_back(chunk, size);
+    }
+    const std::vector<std::pair<std::string, long>> expected{
+        {"AB", 500}, {tail.substr(495), 105}, {"", 2}};
+    EXPECT_EQ(chunks, expected);
+}
 
 // A sink that collects the reply as a redirect file would.
 struct FileSink {

@@ -1,15 +1,15 @@
 #include "client/output.h"
 
+#include "tests/unit/sigpipe_blocked.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
-#include <ctime>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
-#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -69,17 +69,12 @@ TEST_F(Pipe, WritesEveryByteInOrderAndOnlyWhenAsked) {
 TEST_F(Pipe, AWriteErrorIsReportedOnce) {
     ::close(ends_[0]);
     ends_[0] = -1;
-    // The closed pipe's SIGPIPE goes to this thread alone, held and then taken.
-    sigset_t pipe_signal;
-    sigemptyset(&pipe_signal);
-    sigaddset(&pipe_signal, SIGPIPE);
-    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &pipe_signal, nullptr), 0);
     cmdclient::Output output("reply file 'x'", 64 << 10, ends_[1]);
     output.write("x");
-    EXPECT_FALSE(output.flush());
-    const timespec no_wait{0, 0};
-    sigtimedwait(&pipe_signal, nullptr, &no_wait);
-    pthread_sigmask(SIG_UNBLOCK, &pipe_signal, nullptr);
+    {
+        const SigpipeBlocked blocked;
+        EXPECT_FALSE(output.flush());
+    }
     EXPECT_EQ(output.error(), EPIPE);
     EXPECT_EQ(output.take_failure(), "cannot write reply file 'x': Broken pipe");
     EXPECT_EQ(output.take_failure(), "");

@@ -2,7 +2,8 @@
 // it: the reading end is `fd()`; the writing end closes when all is written.
 #pragma once
 
-#include <csignal>
+#include "tests/unit/sigpipe_blocked.h"
+
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -17,8 +18,8 @@ class PipeInput {
             throw std::runtime_error("pipe");
         }
         read_end_ = ends[0];
-        std::signal(SIGPIPE, SIG_IGN); // a reader that stops early fails the write, not the test
         writer_ = std::thread([this, fd = ends[1]] {
+            const SigpipeBlocked quiet; // a reader that stops early fails the write, not the test
             for (std::size_t done = 0; done < text_.size();) {
                 const auto written = ::write(fd, text_.data() + done, text_.size() - done);
                 if (written <= 0) {
