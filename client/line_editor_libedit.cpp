@@ -230,6 +230,9 @@ class LineEditor final : public LineSource {
             case platform::EditorSignal::stop:
                 self.suspend();
                 continue;
+            case platform::EditorSignal::continued:
+                self.resume();
+                continue;
             case platform::EditorSignal::resized:
                 self.resized();
                 continue;
@@ -265,11 +268,21 @@ class LineEditor final : public LineSource {
     }
 
     // Ctrl-Z: the terminal goes back to the mode the shell expects while the
-    // client is stopped; on return it is taken again and the line redrawn
-    // where the shell left the cursor, on a line of its own.
+    // client is stopped. A shell may take the terminal before that (under a
+    // script, the key stops the script's shell at once): the hand-back then
+    // stops the client until `fg`, and it does not stop a second time.
     void suspend() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         platform::stop_process();
+        resume();
+    }
+
+    // Back from a stop: the terminal is taken again and the line redrawn
+    // where the shell left the cursor, on a line of its own. The terminal's
+    // mode is set even where the editor thinks it still holds it: after a
+    // stop it did not see, the shell has set the mode of its choice.
+    void resume() {
+        ::el_set(editor_, EL_PREP_TERM, 0);
         ::el_set(editor_, EL_PREP_TERM, 1);
         redraw(0);
     }

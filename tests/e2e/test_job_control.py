@@ -1,0 +1,105 @@
+"""The client run by a wrapper script under an interactive shell: Ctrl-Z
+stops the whole job (the script's shell as well as the client) and `fg`
+brings the line back, as often as it is done."""
+
+import os
+import signal
+import threading
+import unittest
+
+from harness import FakeServer, InTemporaryDirectory, chunk, expect, wait_for
+from terminal import CTRL_Z, SHELL_PROMPT, TerminalClient
+
+SHELL = ["bash", "--norc", "--noprofile", "-i"]
+
+# A wrapper shaped like scripts/try: a server started in the background, then
+# the client in the foreground as a child of the script's shell (not exec'd),
+# against the demo server or the port given.
+WRAPPER = """#!/bin/bash
+coproc server { exec setsid "$CMDCLIENT_DEMO_SERVER" 0; }
+echo "$server_PID" > server.pid
+trap 'kill "$server_PID"' EXIT
+read -r -t 10 greeting <&"${server[0]}"
+"$CMDCLIENT" "${1:-${greeting##* }}"
+"""
+
+
+@unittest.skipUnless(os.environ.get("CMDCLIENT_DEMO_SERVER"), "no demo server built")
+class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
+
+    def start(self, port=""):
+        wrapper = os.path.join(self.cwd, "wrapper")
+        with open(wrapper, "w") as script:
+            script.write(WRAPPER)
+        os.chmod(wrapper, 0o755)
+        shell = TerminalClient(0, self.cwd, command=SHELL)
+        self.addCleanup(shell.close)
+        self.addCleanup(self.stop_demo_server)
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell")
+        shell.type(b"./wrapper %s\r" % port.encode())
+        shell.wait_for_prompt()
+        return shell
+
+    def stop_demo_server(self):
+        try:
+            with open(os.path.join(self.cwd, "server.pid")) as pid:
+                os.kill(int(pid.read()), signal.SIGTERM)
+        except (OSError, ValueError):
+            pass  # gone with its script
+
+    def stop_and_continue(self, shell, stops):
+        """Types Ctrl-Z, waits for the shell to report the job stopped (its
+        `stops`-th time), and continues it with `fg`."""
+        shell.type(CTRL_Z)
+        shell.wait_for(lambda lines: shell.output.count(b"Stopped") == stops and
+                       shell.cursor_line() == SHELL_PROMPT, "the job stopped (%d)" % stops)
+        shell.type(b"fg\r")
+
+    def wait_for_line_back(self, shell):
+        shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc" and
+                       shell.screen.cursor.x == len("Ok> abc") and shell.editing(),
+                       "Ok> abc with the cursor after it")
+
+    def finish(self, shell):
+        shell.type(b"\x15quit\r")  # Ctrl-U drops the line first
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell again")
+        shell.type(b"exit\r")  # with the script's status, which is the client's
+        self.assertEqual(shell.wait_exit(), 0)
+
+    def test_ctrl_z_at_the_prompt_then_fg_brings_the_line_back_every_time(self):
+        shell = self.start()
+        for stops in range(1, 21):
+            # The echo first: keys still unread when Ctrl-Z comes are dropped
+            # by the terminal itself.
+            shell.type(b"abc")
+            shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc", "the echo")
+            self.stop_and_continue(shell, stops)
+            self.wait_for_line_back(shell)
+            shell.type(b"\x15")  # Ctrl-U: the next round starts on an empty line
+            shell.wait_for_prompt()
+        self.finish(shell)
+
+    def test_ctrl_z_during_a_reply_then_fg_takes_a_line_typed_ahead(self):
+        go_on = threading.Event()
+        self.addCleanup(go_on.set)  # never leave the server waiting for its cue
+        server = FakeServer([expect(b"dump"), chunk(b"first;"), wait_for(go_on),
+                             chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")])
+        self.addCleanup(server.stop)
+        shell = self.start(str(server.port))
+        shell.type(b"dump\r")
+        shell.wait_for(lambda lines: shell.cursor_line() == "first;", "the first chunk")
+        self.stop_and_continue(shell, 1)
+        # The shell names the job as it continues it.
+        shell.wait_for(lambda lines: "./wrapper %d" % server.port in lines, "the job continued")
+        shell.type(b"abc")  # before the reply has ended
+        shell.wait_for(lambda lines: shell.cursor_line() == "abc", "the terminal's echo")
+        go_on.set()
+        self.wait_for_line_back(shell)
+        shell.type(b"\r")
+        shell.wait_for_prompt("done")
+        self.finish(shell)
+        self.assertEqual(server.received, b"dumpabc")
+
+
+if __name__ == "__main__":
+    unittest.main()
