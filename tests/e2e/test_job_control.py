@@ -1,13 +1,18 @@
-"""The client run by a wrapper script under an interactive shell: Ctrl-Z
-stops the whole job (the script's shell as well as the client) and `fg`
-brings the line back, as often as it is done."""
+"""The client as a job of an interactive shell and in a window that changes:
+run by a wrapper script, Ctrl-Z stops the whole job (the script's shell as
+well as the client) and `fg` brings the line back, as often as it is done;
+in tmux, which rewraps its rows, a resize leaves the line drawn once."""
 
 import os
+import shutil
 import signal
+import subprocess
 import threading
+import time
 import unittest
 
-from harness import FakeServer, InTemporaryDirectory, chunk, expect, wait_for
+from harness import (CLIENT, RUN_DEADLINE, FakeServer, InTemporaryDirectory, chunk, expect,
+                     wait_for)
 from terminal import CTRL_Z, SHELL_PROMPT, TerminalClient
 
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
@@ -99,6 +104,68 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
         shell.wait_for_prompt("done")
         self.finish(shell)
         self.assertEqual(server.received, b"dumpabc")
+
+
+@unittest.skipUnless(shutil.which("tmux"), "no tmux")
+class InTmux(InTemporaryDirectory, unittest.TestCase):
+    """tmux on a server of its own; what the client writes is copied to a
+    file, so the test knows when a redraw has come."""
+
+    def tmux(self, *args):
+        return subprocess.run(["tmux", "-L", self.socket, "-f", "/dev/null"] + list(args),
+                              check=True, stdout=subprocess.PIPE, timeout=RUN_DEADLINE,
+                              universal_newlines=True).stdout
+
+    def start(self, columns):
+        server = FakeServer([])
+        self.addCleanup(server.stop)
+        self.socket = "cmdclient-test-%d" % os.getpid()
+        self.written = os.path.join(self.cwd, "written")
+        command = "env HOME=%s CMDCLIENT_HISTORY= %s %d" % (self.cwd, CLIENT, server.port)
+        self.tmux("new-session", "-d", "-x", str(columns), "-y", "30", command)
+        self.addCleanup(self.tmux, "kill-server")
+        self.tmux("pipe-pane", "-O", "cat >> " + self.written)
+
+    def redraws(self):
+        with open(self.written, "rb") as written:
+            return written.read().count(b"\x1b[J")
+
+    def wait_for_screen(self, rows, cursor):
+        """Waits until the screen ends in `rows` with the cursor at
+        `cursor` (column, row counted from the last of them); fails after
+        the deadline."""
+        end = time.monotonic() + RUN_DEADLINE
+        while True:
+            screen = self.tmux("capture-pane", "-p").rstrip("\n").split("\n")
+            shown = [row.rstrip() for row in screen]
+            while shown and not shown[-1]:
+                shown.pop()
+            x, y = self.tmux("display", "-p", "#{cursor_x} #{cursor_y}").split()
+            if shown[-len(rows):] == rows and (int(x), int(y) - len(shown) + 1) == cursor:
+                return
+            if time.monotonic() > end:
+                raise AssertionError("the screen never ended in %r:\n%s" % (rows, "\n".join(shown)))
+            time.sleep(0.02)
+
+    def test_resizes_leave_the_line_drawn_once_below_the_output(self):
+        line = "0123456789" * 13
+        shown = "Ok> " + line  # 134 columns
+        self.start(100)
+        self.wait_for_screen(["Type 'help' or 'quit' to exit", "Ok>"], (4, 0))
+        self.tmux("send-keys", "-l", line)
+        # Growing and shrinking; 67 and 134 columns hold the line exactly,
+        # the cursor after it (a blank cell after it once it filled 67).
+        for columns in [50, 120, 67, 100, 134, 100, 67, 134, 100]:
+            with self.subTest(columns=columns):
+                redraws = self.redraws()
+                self.tmux("resize-window", "-x", str(columns))
+                end = time.monotonic() + RUN_DEADLINE
+                while self.redraws() == redraws and time.monotonic() < end:
+                    time.sleep(0.02)
+                rows = [shown[start:start + columns] for start in range(0, len(shown), columns)]
+                # A line that fills its last row has the cursor on the next.
+                self.wait_for_screen(["Type 'help' or 'quit' to exit"] + rows,
+                                     (len(rows[-1]) % columns, len(rows[-1]) // columns))
 
 
 if __name__ == "__main__":
