@@ -18,32 +18,18 @@ from terminal import CTRL_Z, SHELL_PROMPT, TerminalClient
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
 
 # A wrapper shaped like scripts/try: a server started in the background, then
-# the client in the foreground as a child of the script's shell (not exec'd),
-# against the demo server or the port given.
+# the client in the foreground as a child of the script's shell (not exec'd).
 WRAPPER = """#!/bin/bash
 coproc server { exec setsid "$CMDCLIENT_DEMO_SERVER" 0; }
 echo "$server_PID" > server.pid
 trap 'kill "$server_PID"' EXIT
 read -r -t 10 greeting <&"${server[0]}"
-"$CMDCLIENT" "${1:-${greeting##* }}"
+"$CMDCLIENT" "$1"
 """
 
 
 @unittest.skipUnless(os.environ.get("CMDCLIENT_DEMO_SERVER"), "no demo server built")
 class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
-
-    def start(self, port=""):
-        wrapper = os.path.join(self.cwd, "wrapper")
-        with open(wrapper, "w") as script:
-            script.write(WRAPPER)
-        os.chmod(wrapper, 0o755)
-        shell = TerminalClient(0, self.cwd, command=SHELL)
-        self.addCleanup(shell.close)
-        self.addCleanup(self.stop_demo_server)
-        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell")
-        shell.type(b"./wrapper %s\r" % port.encode())
-        shell.wait_for_prompt()
-        return shell
 
     def stop_demo_server(self):
         try:
@@ -52,57 +38,57 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
         except (OSError, ValueError):
             pass  # gone with its script
 
-    def stop_and_continue(self, shell, stops):
-        """Types Ctrl-Z, waits for the shell to report the job stopped (its
-        `stops`-th time), and continues it with `fg`."""
-        shell.type(CTRL_Z)
-        shell.wait_for(lambda lines: shell.output.count(b"Stopped") == stops and
-                       shell.cursor_line() == SHELL_PROMPT, "the job stopped (%d)" % stops)
-        shell.type(b"fg\r")
-
-    def wait_for_line_back(self, shell):
-        shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc" and
-                       shell.screen.cursor.x == len("Ok> abc") and shell.editing(),
-                       "Ok> abc with the cursor after it")
-
-    def finish(self, shell):
-        shell.type(b"\x15quit\r")  # Ctrl-U drops the line first
-        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell again")
-        shell.type(b"exit\r")  # with the script's status, which is the client's
-        self.assertEqual(shell.wait_exit(), 0)
-
-    def test_ctrl_z_at_the_prompt_then_fg_brings_the_line_back_every_time(self):
-        shell = self.start()
-        for stops in range(1, 21):
-            # The echo first: keys still unread when Ctrl-Z comes are dropped
-            # by the terminal itself.
-            shell.type(b"abc")
-            shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc", "the echo")
-            self.stop_and_continue(shell, stops)
-            self.wait_for_line_back(shell)
-            shell.type(b"\x15")  # Ctrl-U: the next round starts on an empty line
-            shell.wait_for_prompt()
-        self.finish(shell)
-
-    def test_ctrl_z_during_a_reply_then_fg_takes_a_line_typed_ahead(self):
+    def test_ctrl_z_then_fg_brings_the_line_back_every_time(self):
         go_on = threading.Event()
         self.addCleanup(go_on.set)  # never leave the server waiting for its cue
         server = FakeServer([expect(b"dump"), chunk(b"first;"), wait_for(go_on),
                              chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")])
         self.addCleanup(server.stop)
-        shell = self.start(str(server.port))
+        with open(os.path.join(self.cwd, "wrapper"), "w") as script:
+            script.write(WRAPPER)
+        os.chmod(script.name, 0o755)
+        shell = TerminalClient(server.port, self.cwd, command=SHELL)
+        self.addCleanup(shell.close)
+        self.addCleanup(self.stop_demo_server)
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell")
+        shell.type(b"./wrapper %d\r" % server.port)
+        shell.wait_for_prompt()
+
+        def stop_and_continue(stops):
+            shell.type(CTRL_Z)
+            shell.wait_for(lambda lines: shell.output.count(b"Stopped") == stops and
+                           shell.cursor_line() == SHELL_PROMPT, "the job stopped (%d)" % stops)
+            shell.type(b"fg\r")
+
+        def line_back():
+            shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc" and
+                           shell.screen.cursor.x == len("Ok> abc") and shell.editing(),
+                           "Ok> abc with the cursor after it")
+
+        for stops in range(1, 21):
+            # The echo first: keys still unread when Ctrl-Z comes are dropped
+            # by the terminal itself.
+            shell.type(b"abc")
+            shell.wait_for(lambda lines: shell.cursor_line() == "Ok> abc", "the echo")
+            stop_and_continue(stops)
+            line_back()
+            shell.type(b"\x15")  # Ctrl-U: the next round starts on an empty line
+            shell.wait_for_prompt()
+        # Once more while a reply is held back; a line is typed ahead after fg.
         shell.type(b"dump\r")
         shell.wait_for(lambda lines: shell.cursor_line() == "first;", "the first chunk")
-        self.stop_and_continue(shell, 1)
-        # The shell names the job as it continues it.
-        shell.wait_for(lambda lines: "./wrapper %d" % server.port in lines, "the job continued")
-        shell.type(b"abc")  # before the reply has ended
+        stop_and_continue(21)
+        shell.wait_for(lambda lines: "./wrapper %d" % server.port in lines, "the job named")
+        shell.type(b"abc")
         shell.wait_for(lambda lines: shell.cursor_line() == "abc", "the terminal's echo")
         go_on.set()
-        self.wait_for_line_back(shell)
+        line_back()
         shell.type(b"\r")
         shell.wait_for_prompt("done")
-        self.finish(shell)
+        shell.type(b"quit\r")
+        shell.wait_for(lambda lines: shell.cursor_line() == SHELL_PROMPT, "the shell again")
+        shell.type(b"exit\r")  # with the script's status, which is the client's
+        self.assertEqual(shell.wait_exit(), 0)
         self.assertEqual(server.received, b"dumpabc")
 
 
@@ -126,9 +112,17 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
         self.addCleanup(self.tmux, "kill-server")
         self.tmux("pipe-pane", "-O", "cat >> " + self.written)
 
-    def redraws(self):
-        with open(self.written, "rb") as written:
-            return written.read().count(b"\x1b[J")
+    def resize(self, columns):
+        """Resizes the window and waits until the client has redrawn."""
+        def redraws():
+            with open(self.written, "rb") as written:
+                return written.read().count(b"\x1b[J")
+        before = redraws()
+        self.tmux("resize-window", "-x", str(columns))
+        end = time.monotonic() + RUN_DEADLINE
+        while redraws() == before:
+            self.assertLess(time.monotonic(), end, "no redraw at %d columns" % columns)
+            time.sleep(0.02)
 
     def wait_for_screen(self, rows, cursor):
         """Waits until the screen ends in `rows` with the cursor at
@@ -144,7 +138,8 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
             if shown[-len(rows):] == rows and (int(x), int(y) - len(shown) + 1) == cursor:
                 return
             if time.monotonic() > end:
-                raise AssertionError("the screen never ended in %r:\n%s" % (rows, "\n".join(shown)))
+                raise AssertionError("the screen never ended in %r:\n%s" %
+                                     (rows, "\n".join(shown)))
             time.sleep(0.02)
 
     def test_resizes_leave_the_line_drawn_once_below_the_output(self):
@@ -153,15 +148,13 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
         self.start(100)
         self.wait_for_screen(["Type 'help' or 'quit' to exit", "Ok>"], (4, 0))
         self.tmux("send-keys", "-l", line)
+        self.wait_for_screen(["Type 'help' or 'quit' to exit", shown[:100], shown[100:]],
+                             (34, 0))
         # Growing and shrinking; 67 and 134 columns hold the line exactly,
         # the cursor after it (a blank cell after it once it filled 67).
         for columns in [50, 120, 67, 100, 134, 100, 67, 134, 100]:
             with self.subTest(columns=columns):
-                redraws = self.redraws()
-                self.tmux("resize-window", "-x", str(columns))
-                end = time.monotonic() + RUN_DEADLINE
-                while self.redraws() == redraws and time.monotonic() < end:
-                    time.sleep(0.02)
+                self.resize(columns)
                 rows = [shown[start:start + columns] for start in range(0, len(shown), columns)]
                 # A line that fills its last row has the cursor on the next.
                 self.wait_for_screen(["Type 'help' or 'quit' to exit"] + rows,
