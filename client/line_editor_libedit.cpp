@@ -231,6 +231,9 @@ class LineEditor final : public LineSource {
             case platform::EditorSignal::stop:
                 self.suspend();
                 continue;
+            case platform::EditorSignal::continued:
+                self.resume();
+                continue;
             case platform::EditorSignal::resized:
                 self.resized();
                 continue;
@@ -266,28 +269,56 @@ class LineEditor final : public LineSource {
     }
 
     // Ctrl-Z: the terminal goes back to the mode the shell expects while the
-    // client is stopped; on return it is taken again and the line redrawn
-    // where the shell left the cursor, on a line of its own.
+    // client is stopped. A shell may take the terminal before that (under a
+    // script, the key stops the script's shell at once): the hand-back then
+    // stops the client until `fg`, and it does not stop a second time.
     void suspend() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         platform::stop_process();
+        resume();
+    }
+
+    // Back from a stop: the terminal is taken again and the line redrawn
+    // where the shell left the cursor, on a line of its own. The terminal's
+    // mode is set even where the editor thinks it still holds it: after a
+    // stop it did not see, the shell has set the mode of its choice.
+    void resume() {
+        ::el_set(editor_, EL_PREP_TERM, 0);
         ::el_set(editor_, EL_PREP_TERM, 1);
         redraw(0);
     }
 
     // A new window size: the terminal has rewrapped the prompt and the line
     // at its new width, so the line starts as many rows above the cursor as
-    // the text before the cursor fills.
+    // the text before the cursor fills. A cursor after the last cell of a
+    // line that fills its rows exactly stays at the end of the last row, not
+    // at the start of the next; the editor, though, ends a line that filled
+    // its last row at the old width with a blank cell on the next row, which
+    // rewraps with the line.
     void resized() {
+        int drawn_columns = 0;
+        ::el_get(editor_, EL_GETTC, "co", &drawn_columns); // before it learns the new size
         ::el_resize(editor_);
         int columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &columns);
+        if (columns <= 0) {
+            redraw(0);
+            return;
+        }
         const LineInfoW* info = ::el_wline(editor_);
-        const std::size_t prompt = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
-        const std::size_t before =
-            (prompt == static_cast<std::size_t>(-1) ? prompt_text_.size() : prompt) +
-            static_cast<std::size_t>(info->cursor - info->buffer);
-        redraw(columns > 0 ? before / static_cast<std::size_t>(columns) : 0);
+        const std::size_t converted = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
+        const std::size_t prompt =
+            converted == static_cast<std::size_t>(-1) ? prompt_text_.size() : converted;
+        const std::size_t before = prompt + static_cast<std::size_t>(info->cursor - info->buffer);
+        const std::size_t all = prompt + static_cast<std::size_t>(info->lastchar - info->buffer);
+        const std::size_t width = static_cast<std::size_t>(columns);
+        const bool blank_after =
+            drawn_columns > 0 && all % static_cast<std::size_t>(drawn_columns) == 0;
+        std::size_t rows_up = before / width;
+        if (before == all && !blank_after && before % width == 0 && rows_up > 0) {
+            --rows_up;
+        }
+        redraw(rows_up);
     }
 
     // Clears from the start of the line, `rows_up` rows above the cursor, to
