@@ -25,17 +25,17 @@ RedirectFile::~RedirectFile() {
 }
 
 void RedirectFile::open(const std::string& name) {
-    name_ = name;
+    name_ = platform::expand_home(name); // messages name the file opened
     error_ = 0;
-    fd_ = platform::open_reply_file(name.c_str());
+    fd_ = platform::open_reply_file(name_.c_str());
     // A signal that cut the open short (a FIFO waits for its reader) is acted
     // on, and the open made again.
     while (fd_ < 0 && platform::interrupted(platform::last_error())) {
         policy_.act_on_recorded();
-        fd_ = platform::open_reply_file(name.c_str());
+        fd_ = platform::open_reply_file(name_.c_str());
     }
     if (fd_ < 0) {
-        console_.report(reply_file_message(texts::cannot_open_reply_file, name, platform::last_error()));
+        console_.report(reply_file_message(texts::cannot_open_reply_file, name_, platform::last_error()));
     }
     buffer_.attach(fd_);
 }

@@ -21,7 +21,8 @@ class RedirectFile {
     RedirectFile(const RedirectFile&) = delete;
     RedirectFile& operator=(const RedirectFile&) = delete;
 
-    // Opens `name` for this reply. A file that cannot be opened is reported at
+    // Opens `name` ("~/" at its start is the home folder: platform::expand_home)
+    // for this reply. A file that cannot be opened is reported at
     // once, and what is written until close() is then dropped.
     void open(const std::string& name);
     bool is_open() const noexcept { return fd_ >= 0; }
