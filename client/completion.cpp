@@ -101,31 +101,31 @@ std::string column_listing(const std::vector<std::string>& names, int width) {
     const std::size_t count = names.size();
     std::vector<std::size_t> widths(count);
     std::transform(names.begin(), names.end(), widths.begin(), shown_width);
-    // The fewest rows whose columns, each as wide as its widest name, fit.
-    std::size_t rows = 1;
+    // The most columns (so the fewest rows) that fit, each as wide as its
+    // widest name; a column takes at least one character and a gap. One
+    // column, a name a row, when no more fit.
+    std::size_t rows = count;
     std::vector<std::size_t> column_widths;
-    for (; rows < count; ++rows) {
-        column_widths.assign((count + rows - 1) / rows, 0);
+    for (std::size_t columns = std::min(count, (room + gap) / (1 + gap)); columns > 1; --columns) {
+        const std::size_t tried = (count + columns - 1) / columns;
+        column_widths.assign((count + tried - 1) / tried, 0);
         for (std::size_t i = 0; i < count; ++i) {
-            column_widths[i / rows] = std::max(column_widths[i / rows], widths[i]);
+            column_widths[i / tried] = std::max(column_widths[i / tried], widths[i]);
         }
         std::size_t total = gap * (column_widths.size() - 1);
         for (const auto column : column_widths) {
             total += column;
         }
         if (total <= room) {
+            rows = tried;
             break;
         }
-    }
-    if (rows >= count) { // one name a row
-        rows = count;
-        column_widths.assign(1, 0);
     }
     std::string text;
     for (std::size_t row = 0; row < rows; ++row) {
         for (std::size_t i = row; i < count; i += rows) {
             text += names[i];
-            if (i + rows < count) { // padded up to the next column
+            if (i + rows < count) { // padded up to the next column (so not with one)
                 text.append(column_widths[i / rows] + gap - widths[i], ' ');
             }
         }
