@@ -24,17 +24,18 @@ bool starts_with(std::string_view text, std::string_view start) {
     return text.substr(0, start.size()) == start;
 }
 
-// File names that begin with `word`, which may name folders on the way. Names
-// starting with '.' are offered only once the word's last part starts with one.
-std::vector<std::string> file_names_starting(const std::string& word,
+// The names in the folder `word` names on its way that begin with its last
+// part (`start`, set here), sorted. Names starting with '.' are offered only
+// once that part starts with one.
+std::vector<std::string> file_names_starting(const std::string& word, std::string& start,
                                              const FolderLister& list_folder) {
     const auto slash = word.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : word.substr(0, slash + 1);
-    const std::string start = word.substr(folder.size());
+    start = word.substr(folder.size());
     std::vector<std::string> names;
     for (const auto& name : list_folder(folder)) {
         if (starts_with(name, start) && (name[0] != '.' || !start.empty())) {
-            names.push_back(folder + name);
+            names.push_back(name);
         }
     }
     std::sort(names.begin(), names.end());
@@ -65,12 +66,11 @@ std::vector<std::string> history_words_starting(const std::string& start,
 
 Completion complete(const std::string& before_cursor, const std::vector<std::string>& history,
                     const FolderLister& list_folder) {
-    std::string word;
+    std::string word; // what the matches complete: a word, or a file name's last part
     std::vector<std::string> matches;
     const auto target = grammar::target_start(before_cursor);
     if (target != std::string::npos) {
-        word = before_cursor.substr(target);
-        matches = file_names_starting(word, list_folder);
+        matches = file_names_starting(before_cursor.substr(target), word, list_folder);
     } else {
         const auto space = before_cursor.find_last_of(' ');
         word = space == std::string::npos ? before_cursor : before_cursor.substr(space + 1);
@@ -85,6 +85,53 @@ Completion complete(const std::string& before_cursor, const std::vector<std::str
         result.choices = std::move(matches);
     }
     return result;
+}
+
+namespace {
+// Characters of UTF-8 text: the bytes that do not continue one.
+std::size_t shown_width(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
+}
+} // namespace
+
+std::string column_listing(const std::vector<std::string>& names, int width) {
+    constexpr std::size_t gap = 2; // spaces between columns
+    const std::size_t room = width > 0 ? static_cast<std::size_t>(width) : 80;
+    const std::size_t count = names.size();
+    std::vector<std::size_t> widths(count);
+    std::transform(names.begin(), names.end(), widths.begin(), shown_width);
+    // The most columns (so the fewest rows) that fit, each as wide as its
+    // widest name; a column takes at least one character and a gap. One
+    // column, a name a row, when no more fit.
+    std::size_t rows = count;
+    std::vector<std::size_t> column_widths;
+    for (std::size_t columns = std::min(count, (room + gap) / (1 + gap)); columns > 1; --columns) {
+        const std::size_t tried = (count + columns - 1) / columns;
+        column_widths.assign((count + tried - 1) / tried, 0);
+        for (std::size_t i = 0; i < count; ++i) {
+            column_widths[i / tried] = std::max(column_widths[i / tried], widths[i]);
+        }
+        std::size_t total = gap * (column_widths.size() - 1);
+        for (const auto column : column_widths) {
+            total += column;
+        }
+        if (total <= room) {
+            rows = tried;
+            break;
+        }
+    }
+    std::string text;
+    for (std::size_t row = 0; row < rows; ++row) {
+        for (std::size_t i = row; i < count; i += rows) {
+            text += names[i];
+            if (i + rows < count) { // padded up to the next column (so not with one)
+                text.append(column_widths[i / rows] + gap - widths[i], ' ');
+            }
+        }
+        text += '\n';
+    }
+    return text;
 }
 
 } // namespace cmdclient

@@ -14,7 +14,8 @@ using FolderLister = std::function<std::vector<std::string>(const std::string& f
 
 struct Completion {
     std::string insert;               // typed for the user at the cursor
-    std::vector<std::string> choices; // listed when nothing can be inserted
+    std::vector<std::string> choices; // listed when nothing can be inserted:
+                                      // last parts of names, sorted bytewise
 };
 
 // A unique match is inserted whole, with no space after it: a word is sent
@@ -24,5 +25,11 @@ struct Completion {
 // Nothing (both empty) when nothing matches.
 Completion complete(const std::string& before_cursor, const std::vector<std::string>& history,
                     const FolderLister& list_folder);
+
+// The text that lists `names` (in their order) down columns, as `ls -C` does,
+// in rows no wider than `width` characters (80 when not known), each row ending
+// in a newline. A name wider than that has a row of its own. Widths count
+// UTF-8 characters, not bytes.
+std::string column_listing(const std::vector<std::string>& names, int width);
 
 } // namespace cmdclient

@@ -1,6 +1,7 @@
 #include "client/exchange.h"
 
 #include "client/command_grammar.h"
+#include "client/platform/files.h"
 #include "client/reply_relay.h"
 #include "client/texts.h"
 
@@ -230,8 +231,12 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     }
 
     const bool to_console = target == grammar::console_target;
-    if (!to_console && !session.reply_file.open(target, "reply file '" + target + "'")) {
-        console.report_failure(session.reply_file);
+    if (!to_console) {
+        // Messages name the file as opened: "~/" in its place is the home folder.
+        const std::string path = platform::expand_home(target);
+        if (!session.reply_file.open(path, "reply file '" + path + "'")) {
+            console.report_failure(session.reply_file);
+        }
     }
     Reply reply(session, to_console ? console.output() : session.reply_file, to_console,
                 cancelled);

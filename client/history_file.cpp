@@ -2,6 +2,8 @@
 
 #include "client/platform/files.h"
 
+#include <algorithm>
+
 namespace cmdclient {
 
 HistoryFile history_file() {
@@ -22,6 +24,18 @@ HistoryFile history_file() {
 std::string folder_of(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool ignored_by_history(const std::string& patterns, const std::string& line) {
+    std::size_t start = 0;
+    while (start <= patterns.size()) {
+        const auto end = std::min(patterns.find(':', start), patterns.size());
+        if (end > start && platform::matches_wildcard(patterns.substr(start, end - start), line)) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
 }
 
 std::vector<std::string> merge_history(std::vector<std::string> saved,

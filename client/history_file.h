@@ -22,6 +22,12 @@ HistoryFile history_file();
 // The folder part of a path ("" when it has none).
 std::string folder_of(const std::string& path);
 
+// Whether `line` (whole, as typed) matches one of `patterns`: shell wildcard
+// patterns separated by ':' ($CMDCLIENT_HISTIGNORE), empty ones skipped. Such a
+// line is sent as usual but kept out of the history, in the file and in the
+// session alike, so that secrets typed at the prompt are not stored.
+bool ignored_by_history(const std::string& patterns, const std::string& line);
+
 // How many lines the file keeps: the latest.
 inline constexpr std::size_t history_kept = 1000;
 

@@ -27,6 +27,9 @@ class LineEditor final : public LineSource {
   public:
     LineEditor(Console& console, HistoryFile history)
         : console_(console), store_(std::move(history)) {
+        if (const char* patterns = platform::environment("CMDCLIENT_HISTIGNORE")) {
+            ignored_ = patterns;
+        }
         std::setlocale(LC_CTYPE, ""); // multibyte text is edited as characters
         history_ = ::history_init();
         HistEvent event;
@@ -119,7 +122,7 @@ class LineEditor final : public LineSource {
     int error() const noexcept override { return error_; }
 
     void remember(const std::string& line) override {
-        if (line.empty()) {
+        if (line.empty() || ignored_by_history(ignored_, line)) {
             return;
         }
         HistEvent event;
@@ -354,8 +357,13 @@ class LineEditor final : public LineSource {
     // Tab: see complete(). One match is filled in; several are listed.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
+        // A folder named with a leading "~/" is listed in the home folder,
+        // while the line keeps the "~/" as typed.
+        const auto list_folder = [](const std::string& folder) {
+            return platform::folder_entries(platform::expand_home(folder));
+        };
         const Completion found = cmdclient::complete(std::string(info->buffer, info->cursor),
-                                                     history_lines(), &platform::folder_entries);
+                                                     history_lines(), list_folder);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
             return CC_REFRESH;
@@ -363,17 +371,15 @@ class LineEditor final : public LineSource {
         if (found.choices.empty()) {
             return CC_ERROR;
         }
-        std::string listing = "\n";
-        for (const auto& choice : found.choices) {
-            listing += choice + "  ";
-        }
-        listing += "\n";
-        draw_now(listing);
+        int columns = 0;
+        ::el_get(editor_, EL_GETTC, "co", &columns);
+        draw_now("\n" + column_listing(found.choices, columns));
         return CC_REDISPLAY;
     }
 
     Console& console_;
     HistoryStore store_;
+    std::string ignored_; // $CMDCLIENT_HISTIGNORE: lines kept out of the history
     History* history_ = nullptr;
     EditLine* editor_ = nullptr;
     std::FILE* screen_ = nullptr;

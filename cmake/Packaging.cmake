@@ -29,7 +29,9 @@ if(WIN32)
     COMMENT "Rendering the manual page as text")
   # The texts in the zip have Windows' line ends, as its editors expect.
   set(texts ${docs}/cmdclient.txt)
-  foreach(source README.md LICENSE docs/reliability.md docs/performance.md)
+  # README.md and every document it links to.
+  foreach(source README.md LICENSE CHANGELOG.md docs/reliability.md docs/performance.md
+                 docs/testing.md)
     add_custom_command(
       OUTPUT ${docs}/zip/${source}
       COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source}
@@ -39,9 +41,11 @@ if(WIN32)
     list(APPEND texts ${docs}/zip/${source})
   endforeach()
   add_custom_target(docs ALL DEPENDS ${texts})
-  install(FILES ${docs}/zip/README.md ${docs}/zip/LICENSE ${docs}/cmdclient.txt
+  install(FILES ${docs}/zip/README.md ${docs}/zip/LICENSE ${docs}/zip/CHANGELOG.md
+                ${docs}/cmdclient.txt
           DESTINATION .)
   install(FILES ${docs}/zip/docs/reliability.md ${docs}/zip/docs/performance.md
+                ${docs}/zip/docs/testing.md
           DESTINATION docs)
 else()
   # Debian installs manual pages and change logs compressed.

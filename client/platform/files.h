@@ -66,6 +66,16 @@ int close_descriptor(int fd) noexcept;
 // client's own output never reaches the server). Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
 
+// A reply file's name as the user means it: a leading "~/" stands for the
+// home folder ($HOME, when set and not empty), as in a shell. Anything else (a
+// bare "~", "~user") is taken as written, and on Windows every name is.
+std::string expand_home(const std::string& name);
+
+// Whether `text` matches the shell wildcard `pattern` as a whole ('*', '?',
+// '[...]'). Only the line editor's history uses it: false on Windows, which
+// keeps none.
+bool matches_wildcard(const std::string& pattern, const std::string& text) noexcept;
+
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
 

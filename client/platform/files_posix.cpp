@@ -9,6 +9,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <limits.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -159,6 +160,18 @@ bool make_private_file(const char* path) noexcept {
     }
     unlock_file(handle);
     return true;
+}
+
+std::string expand_home(const std::string& name) {
+    const char* home = environment("HOME");
+    if (name.compare(0, 2, "~/") != 0 || home == nullptr || *home == '\0') {
+        return name;
+    }
+    return home + name.substr(1);
+}
+
+bool matches_wildcard(const std::string& pattern, const std::string& text) noexcept {
+    return ::fnmatch(pattern.c_str(), text.c_str(), 0) == 0;
 }
 
 std::vector<std::string> folder_entries(const std::string& folder) {

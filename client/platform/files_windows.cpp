@@ -62,6 +62,15 @@ int lock_private_file(const char*) noexcept {
 
 void unlock_file(int) noexcept {}
 
+// "~" means nothing to Windows' own programs: names are taken as written.
+std::string expand_home(const std::string& name) {
+    return name;
+}
+
+bool matches_wildcard(const std::string&, const std::string&) noexcept {
+    return false;
+}
+
 std::vector<std::string> folder_entries(const std::string&) {
     return {};
 }

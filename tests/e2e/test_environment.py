@@ -103,6 +103,26 @@ class StopSignals(unittest.TestCase):
                 self.assertEqual((client.returncode, out, err), (-stop, BANNER + b"Ok> ", b""))
 
 
+class HomeFolder(unittest.TestCase):
+
+    def test_a_reply_file_under_tilde_slash_goes_to_the_home_folder(self):
+        # Run where no folder named "~" exists; the failed open names the
+        # file that was tried.
+        with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as cwd:
+            script = [expect(b"regs"), chunk(b"A=1\nOk"), expect(b"regs"), chunk(b"A=2\nOk")]
+            with FakeServer(script) as server:
+                result = subprocess.run(CLIENT_PREFIX + [CLIENT, str(server.port)],
+                                        input=b"regs > ~/r.txt\nregs > ~/none/r.txt\n",
+                                        capture_output=True, cwd=cwd, timeout=RUN_DEADLINE,
+                                        env=dict(os.environ, HOME=home))
+            self.assertEqual(result.stderr, b"cmdclient: cannot open reply file '%s/none/r.txt': "
+                             b"No such file or directory\n" % home.encode())
+            self.assertEqual((result.returncode, result.stdout), (0, transcript(b"Ok> Ok> ")))
+            with open(os.path.join(home, "r.txt"), "rb") as saved:
+                self.assertEqual(saved.read(), b"A=1\n")
+            self.assertEqual(os.listdir(cwd), [])
+
+
 class HostileEnvironment(unittest.TestCase):
     """Each condition, and what the client must do under it."""
 

@@ -56,9 +56,46 @@ INSTANTIATE_TEST_SUITE_P(
         TabCase{"regs > du", "mp", {}}, TabCase{"regs >du", "mp", {}},
         TabCase{"regs > dump", "", {"dump.txt", "dumps/"}},
         TabCase{"regs > dumps/re", "gisters.txt", {}},
-        TabCase{"regs > dumps/", "r", {}},    // hidden names are left out...
-        TabCase{"regs > dumps/.", "old", {}}, // ...unless asked for
+        TabCase{"regs > dumps/r", "", {"ram.bin", "registers.txt"}}, // listed by last part
+        TabCase{"regs > dumps/", "r", {}},                           // hidden names are left out...
+        TabCase{"regs > dumps/.", "old", {}},                        // ...unless asked for
         TabCase{"regs > /abs/f", "ile", {}}, TabCase{"regs > nowhere/x", "", {}},
         TabCase{"a > b > dum", "", {}})); // everything after the first '>' is the name
+
+struct ListingCase {
+    const char* name;
+    std::vector<std::string> names;
+    int width;
+    std::string listing;
+};
+
+void PrintTo(const ListingCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ColumnListing : public testing::TestWithParam<ListingCase> {};
+
+TEST_P(ColumnListing, FillsColumnsDownToTheWidth) {
+    EXPECT_EQ(cmdclient::column_listing(GetParam().names, GetParam().width), GetParam().listing);
+}
+
+const std::string forty(40, 'a');
+const std::string thirty_eight(38, 'b');
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ColumnListing,
+    testing::Values(
+        ListingCase{"nothing", {}, 80, ""},
+        ListingCase{"one row", {"a", "bb", "c"}, 80, "a  bb  c\n"},
+        ListingCase{
+            "down the columns, exactly as wide", {"a", "b", "c", "d", "e"}, 7, "a  c  e\nb  d\n"},
+        ListingCase{"each column as wide as its widest",
+                    {"aaaa", "b", "cc", "d"},
+                    10,
+                    "aaaa  cc\nb     d\n"},
+        ListingCase{"wider than the terminal", {"abcdef", "gh"}, 5, "abcdef\ngh\n"},
+        ListingCase{"characters, not bytes", {"\xc3\xa9", "x"}, 4, "\xc3\xa9  x\n"},
+        ListingCase{
+            "width unknown", {forty, thirty_eight}, 0, forty + "  " + thirty_eight + "\n"}));
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,5 +47,32 @@ TEST_F(HistoryStoreTest, RunsSideBySideKeepEachOthersLines) {
     ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
+
+// $CMDCLIENT_HISTIGNORE: which lines stay out of the history.
+struct IgnoreCase {
+    const char* patterns;
+    const char* line;
+    bool ignored;
+};
+
+void PrintTo(const IgnoreCase& c, std::ostream* out) {
+    *out << '"' << c.patterns << "\" \"" << c.line << '"';
+}
+
+class HistoryIgnore : public testing::TestWithParam<IgnoreCase> {};
+
+TEST_P(HistoryIgnore, MatchesTheWholeLineAgainstEachPattern) {
+    EXPECT_EQ(cmdclient::ignored_by_history(GetParam().patterns, GetParam().line),
+              GetParam().ignored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, HistoryIgnore,
+    testing::Values(IgnoreCase{"", "login secret", false},
+                    IgnoreCase{"login *", "login secret", true},
+                    IgnoreCase{"login *", "do login secret", false},      // the whole line
+                    IgnoreCase{"x:*> keys.txt", "dump > keys.txt", true}, // redirect included
+                    IgnoreCase{"::pa?s[0-9]:", "pass7", true},            // empty patterns skipped
+                    IgnoreCase{"::", "pass7", false}));
 
 } // namespace
