@@ -31,8 +31,21 @@ inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
+// After the host text in quotes: why it is not used.
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
+inline constexpr const char* names_need_lookup =
+    "is not an IPv4 address or localhost (names are looked up only with --lookup)";
+inline constexpr const char* ipv6_needs_lookup = "is an IPv6 address (used only with --lookup)";
+inline constexpr const char* bad_host =
+    "is not a name, an IPv6 address or an IPv4 address of four decimal numbers from 0 to 255";
+inline constexpr const char* no_ipv4_address = "has no IPv4 address (-4)";
+inline constexpr const char* no_ipv6_address = "has no IPv6 address (-6)";
+// After an option as typed.
+inline constexpr const char* not_in_this_build = " is not available in this build";
+// Each failed connect attempt but the last, after its reason: "; retrying in
+// SECONDS s (attempt K of N)".
+inline constexpr const char* retrying = "; retrying in ";
 inline constexpr const char* not_an_option =
     "is not an option or an IPv4 address (see cmdclient --help)";
 
