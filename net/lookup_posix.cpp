@@ -132,6 +132,12 @@ Lookup look_up(const std::string& host, int port, bool numeric_only, Deadline de
         return result;
     }
     if (process == 0) {
+        // The lookup process holds none of the client's standard streams, so
+        // that a reader of them sees their end when the client's run ends.
+        const int nothing = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        for (int stream = 0; stream < 3 && nothing >= 0; ++stream) {
+            ::dup2(nothing, stream);
+        }
         ::close(pipe_ends[0]);
         look_up_and_send(host.c_str(), service.c_str(), numeric_only, pipe_ends[1]);
     }

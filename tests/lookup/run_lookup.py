@@ -12,6 +12,8 @@ says why. The namespace and its files are removed afterwards, also on failure.
 """
 
 import argparse
+import ctypes
+import glob
 import os
 import select
 import shutil
@@ -131,6 +133,16 @@ def refused_port(family=socket.AF_INET, address="127.0.0.1"):
     return sock
 
 
+def orphans():
+    """Processes left behind by ended clients: this process is their
+    subreaper, so a lookup process the client did not end becomes its child."""
+    found = []
+    for name in glob.glob("/proc/%d/task/*/children" % os.getpid()):
+        with open(name) as f:
+            found += [int(pid) for pid in f.read().split()]
+    return found
+
+
 # The cases. Each runs inside the namespace and raises CaseFailure.
 
 def dual_name_uses_the_address_that_listens(silent):
@@ -190,6 +202,7 @@ def silent_name_server_ended_by_connect_timeout(silent):
                   b"cmdclient: cannot look up 'silent.test': no answer in 0.5 s\n"),
           "standard error", err)
     check(silent.queries > 0, "the name server was never asked")
+    check(not orphans(), "lookup processes left running", orphans())
 
 
 def silent_name_server_ended_by_sigterm(silent):
@@ -206,6 +219,7 @@ def silent_name_server_ended_by_sigterm(silent):
             client.wait()
     check(status == -signal.SIGTERM and out == BANNER and err == b"",
           "not ended by SIGTERM at once", status, out, err)
+    check(not orphans(), "lookup processes left running", orphans())
 
 
 def retry_until_the_server_listens(silent):
@@ -284,6 +298,8 @@ class SilentNameServer:
 
 def run_inside(only):
     """Runs the cases; this process is inside the namespace."""
+    PR_SET_CHILD_SUBREAPER = 36
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0)
     silent = SilentNameServer()
     failed = []
     for case in CASES:
