@@ -79,7 +79,12 @@ Attempt attempt_connect(Session& session, const CommandLine& line) {
                 attempt.outcome = Outcome::stopped;
                 return attempt;
             }
-            attempt.message = failure.message();
+            // The fixed text of a failed connect, unless no socket could even
+            // be made for any address.
+            if (attempt.reasons.empty() ||
+                attempt.message != net::socket_message::could_not_connect) {
+                attempt.message = failure.message();
+            }
             attempt.again = attempt.again || net::connect_may_succeed_later(error);
             attempt.reasons.push_back("cannot connect to " + peer + ": " +
                                       net::socket_error_text(error));

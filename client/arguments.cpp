@@ -158,11 +158,13 @@ CommandLine read_command_line(int argc, char* argv[]) {
         case '6': {
             if (line.options.lookup_option.empty()) {
                 line.options.lookup_option = code == lookup_option ? "--lookup"
-                                             : code == '4'           ? "-4"
-                                                                     : "-6";
+                                             : code == '4'         ? "-4"
+                                                                   : "-6";
             }
             line.options.lookup = true;
-            const Family family = code == '4' ? Family::ipv4 : code == '6' ? Family::ipv6 : Family::any;
+            const Family family = code == '4'   ? Family::ipv4
+                                  : code == '6' ? Family::ipv6
+                                                : Family::any;
             if (family != Family::any && line.options.family != Family::any &&
                 family != line.options.family) {
                 return fail("-4 and -6 cannot be given together");
@@ -185,8 +187,9 @@ CommandLine read_command_line(int argc, char* argv[]) {
         case retry_delay_option: {
             const std::optional<double> value = parse_seconds(optarg, true);
             if (!value) {
-                return fail(std::string("--retry-delay needs a number of seconds, 0 or more, not '") +
-                            optarg + "'");
+                return fail(
+                    std::string("--retry-delay needs a number of seconds, 0 or more, not '") +
+                    optarg + "'");
             }
             line.options.retry_delay = Seconds{*value, optarg};
             retry_delay_given = true;

@@ -72,11 +72,10 @@ void look_up(ServerAddress& address, const std::string& host, int port,
     }
     const bool ipv4 = reading.family == Family::ipv4;
     auto& candidates = address.candidates;
-    candidates.erase(std::remove_if(candidates.begin(), candidates.end(),
-                                    [ipv4](const net::Endpoint& each) {
-                                        return each.is_ipv4() != ipv4;
-                                    }),
-                     candidates.end());
+    candidates.erase(
+        std::remove_if(candidates.begin(), candidates.end(),
+                       [ipv4](const net::Endpoint& each) { return each.is_ipv4() != ipv4; }),
+        candidates.end());
     if (candidates.empty()) {
         address.problem = quoted(host) + (ipv4 ? texts::no_ipv4_address : texts::no_ipv6_address);
     }
@@ -98,10 +97,10 @@ ServerAddress server_address(const std::string& host, int port, const HostReadin
     // A mistyped option reads as a host text: say which it may have been, and
     // that a name or an IPv6 address needs --lookup where there is one.
     const bool lookup = net::lookup_available();
-    address.problem = quoted(host) + (host[0] == '-'          ? texts::not_an_option
-                                      : !lookup               ? texts::names_not_looked_up
+    address.problem = quoted(host) + (host[0] == '-'               ? texts::not_an_option
+                                      : !lookup                    ? texts::names_not_looked_up
                                       : net::looks_like_ipv6(host) ? texts::ipv6_needs_lookup
-                                                              : texts::names_need_lookup);
+                                                                   : texts::names_need_lookup);
     return address;
 }
 

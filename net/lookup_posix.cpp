@@ -81,8 +81,9 @@ Lookup read_answer(const std::string& answer) {
         if (size <= 0 || answer.size() - at < static_cast<std::size_t>(size)) {
             break;
         }
-        if (const auto endpoint = Endpoint::of(reinterpret_cast<const sockaddr*>(answer.data() + at),
-                                               static_cast<address_length>(size))) {
+        if (const auto endpoint =
+                Endpoint::of(reinterpret_cast<const sockaddr*>(answer.data() + at),
+                             static_cast<address_length>(size))) {
             result.addresses.push_back(*endpoint);
         }
         at += static_cast<std::size_t>(size);
@@ -110,7 +111,8 @@ bool lookup_available() noexcept {
 
 bool is_other_ipv4_form(const std::string& host) noexcept {
     in_addr address{};
-    return ::inet_aton(host.c_str(), &address) == 1 && parse_dotted_quad(host.c_str(), nullptr) == 0;
+    return ::inet_aton(host.c_str(), &address) == 1 &&
+           parse_dotted_quad(host.c_str(), nullptr) == 0;
 }
 
 // The resolver runs in a process of its own, so that the client's one wait

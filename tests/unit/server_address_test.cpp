@@ -55,13 +55,23 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, ServerAddressOf,
     testing::Values(
         HostCase{"127.0.0.1", false, Family::any, {"127.0.0.1 port 5000"}, ""},
-        HostCase{"lab-board", false, Family::any, {},
+        HostCase{"lab-board",
+                 false,
+                 Family::any,
+                 {},
                  "'lab-board' is not an IPv4 address or localhost (names are looked up only "
                  "with --lookup)"},
-        HostCase{"::1", false, Family::any, {}, "'::1' is an IPv6 address (used only with --lookup)"},
-        HostCase{"[fe80::1%eth0]", false, Family::any, {},
+        HostCase{
+            "::1", false, Family::any, {}, "'::1' is an IPv6 address (used only with --lookup)"},
+        HostCase{"[fe80::1%eth0]",
+                 false,
+                 Family::any,
+                 {},
                  "'[fe80::1%eth0]' is an IPv6 address (used only with --lookup)"},
-        HostCase{"-x", false, Family::any, {},
+        HostCase{"-x",
+                 false,
+                 Family::any,
+                 {},
                  "'-x' is not an option or an IPv4 address (see cmdclient --help)"},
         // Digits and dots, and what the system reads as an IPv4 address, are never looked up.
         HostCase{"10.0.0.7", true, Family::any, {"10.0.0.7 port 5000"}, ""},
