@@ -9,6 +9,7 @@
 #include "client/server_address.h"
 #include "client/session.h"
 #include "client/texts.h"
+#include "net/lookup.h"
 #include "net/platform.h"
 #include "net/wait.h"
 
@@ -29,37 +30,102 @@ std::string naming(const char* text, const char* program) {
     return line.replace(line.find("%s"), 2, program);
 }
 
-// Connects to the first candidate address that takes the connection: going_on,
-// failed (reported: the fixed text on the console, each reason on standard
-// error) or stopped.
-Outcome connect(Session& session, const ServerAddress& address, const Options& options) {
-    const net::Deadline deadline = net::deadline_after(
-        options.connect_timeout ? std::optional<double>(options.connect_timeout->value)
-                                : std::nullopt);
-    std::vector<std::string> reasons;
+// What one attempt to reach the server came to.
+struct Attempt {
+    Outcome outcome = Outcome::failed; // going_on, failed or stopped
+    std::vector<std::string> reasons;  // why it failed, one line each
     std::string message = net::socket_message::could_not_connect;
+    bool again = false; // a later attempt may do better
+};
+
+// One attempt: the host text read (looked up when asked for), then a connect
+// to each of its addresses in turn, each bounded by --connect-timeout, until
+// one takes the connection (its name becomes the session's peer).
+Attempt attempt_connect(Session& session, const CommandLine& line) {
+    const Options& options = line.options;
+    const auto connect_deadline = [&options] {
+        return net::deadline_after(options.connect_timeout
+                                       ? std::optional<double>(options.connect_timeout->value)
+                                       : std::nullopt);
+    };
+    HostReading reading;
+    reading.lookup = options.lookup;
+    reading.family = options.family;
+    reading.deadline = connect_deadline();
+    if (options.connect_timeout) {
+        reading.timeout_text = options.connect_timeout->text;
+    }
+    const ServerAddress address = server_address(line.host, line.port, reading);
+    Attempt attempt;
+    if (address.stopped) {
+        attempt.outcome = Outcome::stopped;
+        return attempt;
+    }
+    if (address.candidates.empty()) {
+        attempt.reasons.push_back(address.problem);
+        attempt.again = address.again;
+        return attempt;
+    }
     for (const net::Endpoint& candidate : address.candidates) {
+        const std::string peer = address.named_by_address ? candidate.text() : address.peer;
         try {
-            session.connection = std::make_unique<SocketConnection>(candidate, deadline);
-            return Outcome::going_on;
+            session.connection = std::make_unique<SocketConnection>(candidate, connect_deadline());
+            session.peer = peer;
+            attempt.outcome = Outcome::going_on;
+            return attempt;
         } catch (const net::SocketException& failure) {
             const int error = net::last_socket_error();
             if (net::pending_stop_signal() != 0) {
-                return Outcome::stopped;
+                attempt.outcome = Outcome::stopped;
+                return attempt;
             }
-            message = failure.message();
-            reasons.push_back("cannot connect to " + address.peer + ": " +
-                              net::socket_error_text(error));
+            // The fixed text of a failed connect, unless no socket could even
+            // be made for any address.
+            if (attempt.reasons.empty() ||
+                attempt.message != net::socket_message::could_not_connect) {
+                attempt.message = failure.message();
+            }
+            attempt.again = attempt.again || net::connect_may_succeed_later(error);
+            attempt.reasons.push_back("cannot connect to " + peer + ": " +
+                                      net::socket_error_text(error));
         }
     }
-    if (address.candidates.empty()) {
-        reasons.push_back(address.problem);
+    return attempt;
+}
+
+// Connects to the server, trying again after a pause as --retry asks while
+// the failure may pass: going_on, failed (reported: the fixed text on the
+// console, each reason on standard error) or stopped. Each failed attempt but
+// the last says why, and when the next one comes, on standard error.
+Outcome connect(Session& session, const CommandLine& line) {
+    const Options& options = line.options;
+    const int attempts = options.retries + 1;
+    for (int number = 1;; ++number) {
+        Attempt attempt = attempt_connect(session, line);
+        if (attempt.outcome != Outcome::failed) {
+            return attempt.outcome;
+        }
+        if (!attempt.again || number >= attempts) {
+            session.console.show_failure(texts::connect_failed + attempt.message + "\n");
+            for (const std::string& reason : attempt.reasons) {
+                session.console.report(reason);
+            }
+            return Outcome::failed;
+        }
+        attempt.reasons.back() += texts::retrying + options.retry_delay.text + " s (attempt " +
+                                  std::to_string(number) + " of " + std::to_string(attempts) + ")";
+        for (const std::string& reason : attempt.reasons) {
+            session.console.report(reason);
+        }
+        // The pause hears stop signals: one ends the run at once.
+        if (options.retry_delay.value > 0) {
+            net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
+                          net::deadline_after(options.retry_delay.value));
+        }
+        if (net::pending_stop_signal() != 0) {
+            return Outcome::stopped;
+        }
     }
-    session.console.show_failure(texts::connect_failed + message + "\n");
-    for (const std::string& reason : reasons) {
-        session.console.report(reason);
-    }
-    return Outcome::failed;
 }
 
 Outcome run_session(Session& session, const char* program, const CommandLine& line) {
@@ -85,6 +151,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         break;
     }
     const Options& options = line.options;
+    if (options.lookup && !net::lookup_available()) {
+        console.report(options.lookup_option + texts::not_in_this_build);
+        return Outcome::failed;
+    }
     if (!net::start_socket_library()) {
         return Outcome::failed;
     }
@@ -93,9 +163,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     }
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();
-    const ServerAddress address = server_address(line.host, line.port);
-    session.peer = address.peer;
-    Outcome outcome = connect(session, address, options);
+    Outcome outcome = connect(session, line);
     if (outcome == Outcome::going_on) {
         if (options.timeout) {
             session.reply_timeout = options.timeout->value;

@@ -12,14 +12,25 @@ namespace {
 constexpr int highest_port = 65535;
 // Longer waits are no use to anyone, and every clock can count them.
 constexpr double longest_wait_seconds = 1e9;
+constexpr int most_retries = 1000000;
 
 // Codes of the options that have no letter.
-enum : int { timeout_option = 256, connect_timeout_option, help_option };
+enum : int {
+    timeout_option = 256,
+    connect_timeout_option,
+    help_option,
+    lookup_option,
+    retry_option,
+    retry_delay_option,
+};
 
-constexpr const char* letters = "ceqV"; // those after 'c' in a bundle are its value
+constexpr const char* letters = "ceqV46"; // those after 'c' in a bundle are its value
 const option long_options[] = {
     {"timeout", required_argument, nullptr, timeout_option},
     {"connect-timeout", required_argument, nullptr, connect_timeout_option},
+    {"lookup", no_argument, nullptr, lookup_option},
+    {"retry", required_argument, nullptr, retry_option},
+    {"retry-delay", required_argument, nullptr, retry_delay_option},
     {"exit-on-error", no_argument, nullptr, 'e'},
     {"quiet", no_argument, nullptr, 'q'},
     {"command", required_argument, nullptr, 'c'},
@@ -64,15 +75,33 @@ std::string typed_name(const char* arg, int letter) {
     }
     return std::string("-") + static_cast<char>(letter);
 }
+
+// A whole number from 0 to `most` in decimal digits, or nothing.
+std::optional<int> parse_count(const char* text, int most) noexcept {
+    if (text == nullptr || *text == '\0') {
+        return std::nullopt;
+    }
+    int value = 0;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + (*text - '0');
+        if (value > most) { // checked at every digit: no length of text overflows
+            return std::nullopt;
+        }
+    }
+    return value;
+}
 } // namespace
 
-std::optional<double> parse_seconds(const char* text) noexcept {
+std::optional<double> parse_seconds(const char* text, bool zero_too) noexcept {
     if (text == nullptr || *text == '\0' || std::isspace(static_cast<unsigned char>(*text))) {
         return std::nullopt;
     }
     char* end = nullptr;
     const double value = std::strtod(text, &end);
-    if (*end != '\0' || !(value > 0) || value > longest_wait_seconds) {
+    if (*end != '\0' || !(value > 0 || (zero_too && value == 0)) || value > longest_wait_seconds) {
         return std::nullopt; // also NaN, and "inf"
     }
     return value;
@@ -93,6 +122,8 @@ CommandLine read_command_line(int argc, char* argv[]) {
     optind = 0; // a fresh start, also for a second command line in one process
     opterr = 0;
     int checked = 0; // the last argument found to be ours
+    bool retry_given = false;
+    bool retry_delay_given = false;
     for (;;) {
         const int next = optind == 0 ? 1 : optind;
         if (next != checked) {
@@ -102,7 +133,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
             }
             checked = next;
         }
-        const int code = getopt_long(argc, argv, "+:c:eqV", long_options, nullptr);
+        const int code = getopt_long(argc, argv, "+:c:eqV46", long_options, nullptr);
         if (code == -1) {
             break;
         }
@@ -122,6 +153,48 @@ CommandLine read_command_line(int argc, char* argv[]) {
         case help_option:
             line.action = Action::help;
             return line;
+        case lookup_option:
+        case '4':
+        case '6': {
+            if (line.options.lookup_option.empty()) {
+                line.options.lookup_option = code == lookup_option ? "--lookup"
+                                             : code == '4'         ? "-4"
+                                                                   : "-6";
+            }
+            line.options.lookup = true;
+            const Family family = code == '4'   ? Family::ipv4
+                                  : code == '6' ? Family::ipv6
+                                                : Family::any;
+            if (family != Family::any && line.options.family != Family::any &&
+                family != line.options.family) {
+                return fail("-4 and -6 cannot be given together");
+            }
+            if (family != Family::any) {
+                line.options.family = family;
+            }
+            break;
+        }
+        case retry_option: {
+            const std::optional<int> count = parse_count(optarg, most_retries);
+            if (!count) {
+                return fail(std::string("--retry needs a whole number from 0 to 1000000, not '") +
+                            optarg + "'");
+            }
+            line.options.retries = *count;
+            retry_given = true;
+            break;
+        }
+        case retry_delay_option: {
+            const std::optional<double> value = parse_seconds(optarg, true);
+            if (!value) {
+                return fail(
+                    std::string("--retry-delay needs a number of seconds, 0 or more, not '") +
+                    optarg + "'");
+            }
+            line.options.retry_delay = Seconds{*value, optarg};
+            retry_delay_given = true;
+            break;
+        }
         case timeout_option:
         case connect_timeout_option: {
             const std::optional<double> value = parse_seconds(optarg);
@@ -138,12 +211,19 @@ CommandLine read_command_line(int argc, char* argv[]) {
             if (optopt == 'c') {
                 return fail(name + " needs a value");
             }
-            if (optopt == timeout_option || optopt == connect_timeout_option) {
+            if (optopt == timeout_option || optopt == connect_timeout_option ||
+                optopt == retry_delay_option) {
                 return fail(name + " needs a number of seconds");
+            }
+            if (optopt == retry_option) {
+                return fail(name + " needs a number of attempts");
             }
             return fail(name + " takes no value");
         }
         }
+    }
+    if (retry_delay_given && !retry_given) {
+        return fail("--retry-delay needs --retry");
     }
     if (optind >= argc) {
         line.action = Action::usage;

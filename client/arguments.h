@@ -26,14 +26,18 @@ ServerArguments classify_arguments(int argc, char* const argv[], int first = 1) 
 // many digits it has). The empty text is port 0.
 std::optional<int> parse_port(const char* digits) noexcept;
 
-// A positive, finite number of seconds (a fraction is allowed), or nothing.
-std::optional<double> parse_seconds(const char* text) noexcept;
+// A positive, finite number of seconds (a fraction is allowed), or nothing;
+// with `zero_too`, 0 as well.
+std::optional<double> parse_seconds(const char* text, bool zero_too = false) noexcept;
 
 // A number of seconds given on the command line, and its text for messages.
 struct Seconds {
     double value = 0;
     std::string text;
 };
+
+// Which addresses of a looked-up host are tried.
+enum class Family { any, ipv4, ipv6 };
 
 // What the options before the host and port ask for.
 struct Options {
@@ -42,6 +46,13 @@ struct Options {
     bool exit_on_error = false;             // -e: stop at the first "Syntax error"
     bool quiet = false;                     // -q: only the replies' text on standard output
     std::vector<std::string> commands;      // -c: run these instead of reading standard input
+    // --lookup, -4, -6: the host text may be a name or an IPv6 address;
+    // `lookup_option` is the first of them as typed ("-6"), for messages.
+    bool lookup = false;
+    Family family = Family::any;
+    std::string lookup_option;
+    int retries = 0;                        // --retry: connect attempts after the first
+    Seconds retry_delay{1, "1"};            // --retry-delay: the pause between attempts
 };
 
 // What the command line asks for, read once.

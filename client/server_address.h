@@ -2,7 +2,9 @@
 // into the addresses to try, and the words that name it in messages.
 #pragma once
 
+#include "client/arguments.h"
 #include "net/address.h"
+#include "net/wait.h"
 
 #include <string>
 #include <vector>
@@ -13,10 +15,26 @@ struct ServerAddress {
     std::string peer;                      // "HOST port PORT", for messages
     std::vector<net::Endpoint> candidates; // tried in order until one connects
     std::string problem;                   // why there are none, for standard error
+    // Looked up: messages name each address itself ("::1 port 5000").
+    bool named_by_address = false;
+    bool again = false;   // the lookup failed for the moment: a later try may do
+    bool stopped = false; // a stop signal ended the lookup; it stays recorded
 };
 
-// "localhost" or a dotted-decimal address, never looked up by name; any other
-// text gives no candidates and says why.
-ServerAddress server_address(const std::string& host, int port);
+// How the host text is read: by the client's own conversion alone, or
+// looked up (--lookup, -4, -6), then bounded by `deadline`.
+struct HostReading {
+    bool lookup = false;
+    Family family = Family::any;
+    net::Deadline deadline;
+    std::string timeout_text; // the --connect-timeout given, for messages
+};
+
+// Without a lookup: "localhost" or a dotted-decimal address, never looked up
+// by name; any other text gives no candidates and says why. With one: a text
+// of digits and dots is still only converted, a name ("localhost" too) or an
+// IPv6 address ("::1", "fe80::1%eth0", "[::1]") is looked up, and only the
+// addresses of the family asked for are kept.
+ServerAddress server_address(const std::string& host, int port, const HostReading& reading = {});
 
 } // namespace cmdclient

@@ -31,8 +31,21 @@ inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
+// After the host text in quotes: why it is not used.
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
+inline constexpr const char* names_need_lookup =
+    "is not an IPv4 address or localhost (names are looked up only with --lookup)";
+inline constexpr const char* ipv6_needs_lookup = "is an IPv6 address (used only with --lookup)";
+inline constexpr const char* bad_host =
+    "is not a name, an IPv6 address or an IPv4 address of four decimal numbers from 0 to 255";
+inline constexpr const char* no_ipv4_address = "has no IPv4 address (-4)";
+inline constexpr const char* no_ipv6_address = "has no IPv6 address (-6)";
+// After an option as typed.
+inline constexpr const char* not_in_this_build = " is not available in this build";
+// Each failed connect attempt but the last, after its reason: "; retrying in
+// SECONDS s (attempt K of N)".
+inline constexpr const char* retrying = "; retrying in ";
 inline constexpr const char* not_an_option =
     "is not an option or an IPv4 address (see cmdclient --help)";
 
@@ -42,8 +55,8 @@ inline constexpr const char* help =
     "       cmdclient --help | --version | -V\n"
     "\n"
     "Connects to a text command server (hostname: localhost, the default, or a\n"
-    "dotted-decimal IPv4 address; names are not looked up) and sends each line\n"
-    "typed at the \"Ok> \" prompt as one command, showing its reply.\n"
+    "dotted-decimal IPv4 address; a name or an IPv6 address with --lookup) and\n"
+    "sends each line typed at the \"Ok> \" prompt as one command, showing its reply.\n"
     "\n"
     "  COMMAND            sends COMMAND and shows the reply\n"
     "  COMMAND > FILE     sends COMMAND and writes the reply into FILE\n"
@@ -57,6 +70,14 @@ inline constexpr const char* help =
     "  -q, --quiet                standard output gets the replies' text alone\n"
     "  -c, --command COMMAND      run COMMAND instead of reading standard input\n"
     "                             (may be given more than once)\n"
+    "  --lookup                   look up a host name, or take an IPv6 address;\n"
+    "                             every address found is tried in turn\n"
+    "  -4, -6                     as --lookup, trying only IPv4 or only IPv6\n"
+    "  --retry N                  try connecting N more times while it fails for\n"
+    "                             the moment (refused, unreachable, timed out);\n"
+    "                             give --connect-timeout too, or a silent host\n"
+    "                             takes about 2 minutes each time\n"
+    "  --retry-delay SECONDS      the wait between those tries (default 1)\n"
     "\n"
     "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
     "error, a failed, lost or timed-out connection, or output or input that\n"

@@ -83,6 +83,43 @@ Endpoint::Endpoint(in_addr address, int port) noexcept : size_(sizeof(sockaddr_i
     std::memcpy(&storage_, &ipv4, sizeof ipv4);
 }
 
+std::optional<Endpoint> Endpoint::of(const sockaddr* address, address_length size) noexcept {
+    if (size <= 0 || static_cast<std::size_t>(size) > sizeof(address_storage)) {
+        return std::nullopt;
+    }
+    Endpoint endpoint;
+    std::memcpy(&endpoint.storage_, address, static_cast<std::size_t>(size));
+    endpoint.size_ = size;
+    return endpoint;
+}
+
+std::string Endpoint::text() const {
+    return address_text(data(), size_);
+}
+
+bool looks_like_ipv6(const std::string& host) noexcept {
+    std::size_t begin = 0;
+    std::size_t end = host.find('%');
+    if (end == std::string::npos) {
+        end = host.size();
+    }
+    if (!host.empty() && host.front() == '[') {
+        begin = 1;
+        if (host.back() == ']' && end == host.size()) {
+            end = host.size() - 1;
+        }
+    }
+    bool colon = false;
+    for (std::size_t i = begin; i < end; ++i) {
+        const char c = host[i];
+        colon = colon || c == ':';
+        if (!is_digit(c) && c != ':' && c != '.' && !((c | 0x20) >= 'a' && (c | 0x20) <= 'f')) {
+            return false;
+        }
+    }
+    return colon;
+}
+
 std::optional<Endpoint> endpoint_of(const std::string& host, int port) noexcept {
     in_addr address{};
     if (text_to_address(ipv4_family, host.c_str(), &address) != 1) {

@@ -17,10 +17,17 @@ class Endpoint {
     Endpoint() noexcept = default;
     // An IPv4 address (network byte order) and the low 16 bits of `port`.
     Endpoint(in_addr address, int port) noexcept;
+    // A copy of the socket address at `address` (as the system's lookup gives
+    // it); none when it is larger than any address this system knows.
+    static std::optional<Endpoint> of(const sockaddr* address, address_length size) noexcept;
 
     const sockaddr* data() const noexcept { return reinterpret_cast<const sockaddr*>(&storage_); }
     address_length size() const noexcept { return size_; }
     int family() const noexcept { return data()->sa_family; }
+    bool is_ipv4() const noexcept { return family() == AF_INET; }
+
+    // The address and port for messages: "127.0.0.1 port 5000", "::1 port 5000".
+    std::string text() const;
 
   private:
     address_storage storage_{};
@@ -30,6 +37,11 @@ class Endpoint {
 // The host text converted as text_to_address() converts it, with `port`; none
 // when it does not convert.
 std::optional<Endpoint> endpoint_of(const std::string& host, int port) noexcept;
+
+// True when `host` has the look of an IPv6 address ("::1", "fe80::1%eth0",
+// "[::1]"): at least one ':', and before any '%' only hex digits, ':' and '.'.
+// It only chooses the words that say why a host text is not used.
+bool looks_like_ipv6(const std::string& host) noexcept;
 
 // Address family number of IPv4, the only family the conversion supports.
 constexpr int ipv4_family = 2;

@@ -62,6 +62,13 @@ inline bool connect_in_progress(int error) noexcept {
 inline bool transient_send_error(int error) noexcept {
     return would_block(error) || error == WSAENOBUFS || error == WSAEINTR;
 }
+// True when a connect failed in a way a later try may overcome: refused,
+// unreachable, timed out, or no free local port (a device still starting up).
+inline bool connect_may_succeed_later(int error) noexcept {
+    return error == WSAECONNREFUSED || error == WSAENETUNREACH || error == WSAEHOSTUNREACH ||
+           error == WSAENETDOWN || error == WSAEHOSTDOWN || error == WSAETIMEDOUT ||
+           error == WSAEADDRNOTAVAIL || error == WSAENOBUFS;
+}
 constexpr int connection_reset_error = WSAECONNRESET;
 // The outcome of a connect that was made and then reset before it was looked at.
 inline bool reset_after_connecting(int error) noexcept {
@@ -118,6 +125,13 @@ inline bool connect_in_progress(int error) noexcept {
 inline bool transient_send_error(int error) noexcept {
     return would_block(error) || error == ENOBUFS || error == ENOMEM;
 }
+// True when a connect failed in a way a later try may overcome: refused,
+// unreachable, timed out, or no free local port (a device still starting up).
+inline bool connect_may_succeed_later(int error) noexcept {
+    return error == ECONNREFUSED || error == ENETUNREACH || error == EHOSTUNREACH ||
+           error == ENETDOWN || error == EHOSTDOWN || error == ETIMEDOUT || error == EAGAIN ||
+           error == EADDRNOTAVAIL;
+}
 constexpr int connection_reset_error = ECONNRESET;
 // The outcome of a connect that was made and then reset before it was looked at.
 inline bool reset_after_connecting(int error) noexcept {
@@ -150,6 +164,10 @@ inline void keep_alive(socket_handle handle) noexcept {
 
 // The system's text for a socket error number, for messages to a person.
 std::string socket_error_text(int error);
+
+// A socket address as text for messages, "127.0.0.1 port 5000" or
+// "::1 port 5000" (a link-local one with its zone: "fe80::1%eth0 port 5000").
+std::string address_text(const sockaddr* address, address_length size);
 
 // Prepares the platform's socket library for use. Windows Sockets is asked for
 // version 1.1; a failed start-up or any other granted version returns false

@@ -16,6 +16,16 @@ std::string socket_error_text(int error) {
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
+std::string address_text(const sockaddr* address, address_length size) {
+    // Windows Sockets 1.1 knows IPv4 alone, and has no getnameinfo.
+    if (address->sa_family != AF_INET || size < static_cast<address_length>(sizeof(sockaddr_in))) {
+        return "an address of family " + std::to_string(address->sa_family);
+    }
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(address);
+    return std::string(::inet_ntoa(ipv4->sin_addr)) + " port " +
+           std::to_string(ntohs(ipv4->sin_port));
+}
+
 bool start_socket_library() noexcept {
     WSADATA data;
     if (::WSAStartup(MAKEWORD(1, 1), &data) != 0) {

@@ -81,8 +81,12 @@ class Connecting(unittest.TestCase):
             # Arguments, and the reason standard error gives (the system's text
             # for the error follows a refused connection).
             refused = b"cmdclient: cannot connect to localhost port %d: "
-            not_address = b"cmdclient: '%s' is not an IPv4 address or localhost " \
-                          b"(names are not looked up)\n"
+            # Where the build has a lookup, the reason says how to ask for one.
+            not_address = b"cmdclient: '%s' is not an IPv4 address or localhost " + (
+                b"(names are not looked up)\n" if WINDOWS
+                else b"(names are looked up only with --lookup)\n")
+            ipv6 = not_address if WINDOWS else b"cmdclient: '%s' is an IPv6 address " \
+                                               b"(used only with --lookup)\n"
             not_option = b"cmdclient: '%s' is not an option or an IPv4 address " \
                          b"(see cmdclient --help)\n"
             cases = {
@@ -91,6 +95,7 @@ class Connecting(unittest.TestCase):
                 "host that is not an address": ([port, "extra1", "extra2"],
                                                 not_address % b"extra1"),
                 "no name lookup": (["127.1", port], not_address % b"127.1"),
+                "nor IPv6": (["::1", port], ipv6 % b"::1"),
                 "none of ours is a host text": (["-h", port], not_option % b"-h"),
                 "nor is a mistyped one": (["--timout", port], not_option % b"--timout"),
             }
@@ -105,6 +110,25 @@ class Connecting(unittest.TestCase):
                     self.assertEqual(result.stderr.count(b"\n"), 1)
             self.assertFalse(select.select([unreached], [], [], 0.2)[0],
                              "an unconvertible host was tried")
+
+    def test_retry_and_the_lookup_where_the_build_has_none(self):
+        holder, unused = refused_port()
+        retrying = (b"cmdclient: cannot connect to localhost port %d: .+; retrying in 0 s "
+                    b"\\(attempt 1 of 2\\)\r?\n" % unused)
+        cases = [(["--retry", "1", "--retry-delay", "0", unused], 1, BANNER + CONNECT_FAILED,
+                  retrying + b"cmdclient: cannot connect to localhost port %d: .+\r?\n" % unused)]
+        if WINDOWS:
+            # Refused before the banner, naming the option as given.
+            cases += [([option, "::1", unused], 1, b"",
+                       b"cmdclient: %s is not available in this build\r?\n" % option.encode())
+                      for option in ("-6", "-4", "--lookup")]
+        with holder:
+            for args, status, stdout, stderr in cases:
+                with self.subTest(args=args):
+                    result = run_client(args)
+                    self.assertEqual(result.returncode, status)
+                    self.assertEqual(result.stdout, stdout)
+                    self.assertRegex(result.stderr, b"^" + stderr + b"$")
 
 
 if __name__ == "__main__":

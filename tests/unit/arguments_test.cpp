@@ -164,4 +164,80 @@ INSTANTIATE_TEST_SUITE_P(
                    "--connect-timeout needs a positive number of seconds, not '1s'", "", 0, {}, 0,
                    false, false}));
 
+// The options that reach the server by name or again later.
+struct ReachCase {
+    std::vector<const char*> args; // after the program name
+    Action action;
+    const char* error; // bad_option: what it says
+    bool lookup;
+    cmdclient::Family family;
+    const char* lookup_option;
+    int retries;
+    double retry_delay;
+};
+
+void PrintTo(const ReachCase& c, std::ostream* out) {
+    for (const char* arg : c.args) {
+        *out << arg << ' ';
+    }
+}
+
+class ReadReachOptions : public testing::TestWithParam<ReachCase> {};
+
+TEST_P(ReadReachOptions, ReadsLookupAndRetry) {
+    const ReachCase& c = GetParam();
+    std::vector<char*> argv{const_cast<char*>("cmdclient")};
+    for (const char* arg : c.args) {
+        argv.push_back(const_cast<char*>(arg));
+    }
+    const cmdclient::CommandLine line =
+        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.action, c.action);
+    EXPECT_EQ(line.error, c.error);
+    if (c.action != Action::run) {
+        return;
+    }
+    EXPECT_EQ(line.host, "board");
+    EXPECT_EQ(line.options.lookup, c.lookup);
+    EXPECT_EQ(line.options.family, c.family);
+    EXPECT_EQ(line.options.lookup_option, c.lookup_option);
+    EXPECT_EQ(line.options.retries, c.retries);
+    EXPECT_EQ(line.options.retry_delay.value, c.retry_delay);
+}
+
+using cmdclient::Family;
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, ReadReachOptions,
+    testing::Values(
+        ReachCase{{"board", "5000"}, Action::run, none, false, Family::any, "", 0, 1},
+        ReachCase{{"-6", "--lookup", "board", "5000"}, Action::run, none, true, Family::ipv6,
+                  "-6", 0, 1},
+        ReachCase{{"-q4", "-4", "board", "5000"}, Action::run, none, true, Family::ipv4, "-4", 0, 1},
+        ReachCase{{"--lookup", "board", "5000"}, Action::run, none, true, Family::any,
+                  "--lookup", 0, 1},
+        ReachCase{{"-4", "-6", "board", "5000"}, Action::bad_option,
+                  "-4 and -6 cannot be given together", false, Family::any, "", 0, 1},
+        ReachCase{{"-64", "board", "5000"}, Action::bad_option,
+                  "-4 and -6 cannot be given together", false, Family::any, "", 0, 1},
+        ReachCase{{"--retry=3", "board", "5000"}, Action::run, none, false, Family::any, "", 3, 1},
+        ReachCase{{"--retry", "1000000", "--retry-delay=0", "board", "5000"}, Action::run, none,
+                  false, Family::any, "", 1000000, 0},
+        ReachCase{{"--retry-delay", "0.5", "--retry", "2", "board", "5000"}, Action::run, none,
+                  false, Family::any, "", 2, 0.5},
+        ReachCase{{"--retry-delay", "2", "board", "5000"}, Action::bad_option,
+                  "--retry-delay needs --retry", false, Family::any, "", 0, 1},
+        ReachCase{{"--retry", "1000001", "board", "5000"}, Action::bad_option,
+                  "--retry needs a whole number from 0 to 1000000, not '1000001'", false,
+                  Family::any, "", 0, 1},
+        ReachCase{{"--retry", "2", "--retry-delay", "-1", "board", "5000"}, Action::bad_option,
+                  "--retry-delay needs a number of seconds, 0 or more, not '-1'", false,
+                  Family::any, "", 0, 1},
+        ReachCase{{"--retry"}, Action::bad_option, "--retry needs a number of attempts", false,
+                  Family::any, "", 0, 1},
+        ReachCase{{"--lookup=yes", "board", "5000"}, Action::bad_option,
+                  "--lookup takes no value", false, Family::any, "", 0, 1},
+        // A name that only starts like ours stays a host text.
+        ReachCase{{"--retr", "board"}, Action::no_port, none, false, Family::any, "", 0, 1}));
+
 } // namespace
