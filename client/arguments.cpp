@@ -14,9 +14,10 @@ constexpr int highest_port = 65535;
 constexpr double longest_wait_seconds = 1e9;
 
 // Codes of the options that have no letter.
-enum : int { timeout_option = 256, connect_timeout_option, help_option };
+enum : int { timeout_option = 256, connect_timeout_option, help_option, echo_option };
 
-constexpr const char* letters = "ceqV"; // those after 'c' in a bundle are its value
+constexpr const char* letters = "ceqVLt"; // those after 'c' or 'L' in a bundle are its value
+constexpr const char* takes_value = "cL";
 const option long_options[] = {
     {"timeout", required_argument, nullptr, timeout_option},
     {"connect-timeout", required_argument, nullptr, connect_timeout_option},
@@ -25,6 +26,9 @@ const option long_options[] = {
     {"command", required_argument, nullptr, 'c'},
     {"help", no_argument, nullptr, help_option},
     {"version", no_argument, nullptr, 'V'},
+    {"log-file", required_argument, nullptr, 'L'},
+    {"timestamps", no_argument, nullptr, 't'},
+    {"echo", no_argument, nullptr, echo_option},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -50,7 +54,7 @@ bool is_ours(std::string_view arg) {
         if (std::strchr(letters, letter) == nullptr) {
             return false;
         }
-        if (letter == 'c') {
+        if (std::strchr(takes_value, letter) != nullptr) {
             break;
         }
     }
@@ -102,7 +106,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
             }
             checked = next;
         }
-        const int code = getopt_long(argc, argv, "+:c:eqV", long_options, nullptr);
+        const int code = getopt_long(argc, argv, "+:c:eqVL:t", long_options, nullptr);
         if (code == -1) {
             break;
         }
@@ -115,6 +119,15 @@ CommandLine read_command_line(int argc, char* argv[]) {
             break;
         case 'q':
             line.options.quiet = true;
+            break;
+        case 'L':
+            line.options.log_file = optarg;
+            break;
+        case 't':
+            line.options.timestamps = true;
+            break;
+        case echo_option:
+            line.options.echo = true;
             break;
         case 'V':
             line.action = Action::version;
@@ -135,7 +148,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
         }
         default: { // a missing value, or one given to an option that takes none
             const std::string name = typed_name(argv[optind - 1], optopt);
-            if (optopt == 'c') {
+            if (optopt == 'c' || optopt == 'L') {
                 return fail(name + " needs a value");
             }
             if (optopt == timeout_option || optopt == connect_timeout_option) {
@@ -144,6 +157,10 @@ CommandLine read_command_line(int argc, char* argv[]) {
             return fail(name + " takes no value");
         }
         }
+    }
+    // Checked after all options, so that "-t -L FILE" works.
+    if (line.options.timestamps && !line.options.log_file) {
+        return fail("-t needs -L FILE");
     }
     if (optind >= argc) {
         line.action = Action::usage;

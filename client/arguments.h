@@ -42,6 +42,9 @@ struct Options {
     bool exit_on_error = false;             // -e: stop at the first "Syntax error"
     bool quiet = false;                     // -q: only the replies' text on standard output
     std::vector<std::string> commands;      // -c: run these instead of reading standard input
+    std::optional<std::string> log_file;    // -L: append the session to this file
+    bool timestamps = false;                // -t: each line of the log stamped with the time
+    bool echo = false;                      // --echo: lines not typed are shown after their prompt
 };
 
 // What the command line asks for, read once.

@@ -28,6 +28,7 @@ inline constexpr const char* cannot_write_reply_file = "cannot write reply file"
 inline constexpr const char* cannot_read_input = "cannot read standard input";
 inline constexpr const char* cannot_write_output = "cannot write standard output";
 inline constexpr const char* out_of_memory = "out of memory";
+inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
