@@ -155,12 +155,13 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         console.report(options.lookup_option + texts::not_in_this_build);
         return Outcome::failed;
     }
+    if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
+        return Outcome::failed;
+    }
     if (!net::start_socket_library()) {
         return Outcome::failed;
     }
-    if (!options.quiet) {
-        console.show(texts::banner);
-    }
+    console.show_unless_quiet(texts::banner);
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();
     Outcome outcome = connect(session, line);
@@ -201,6 +202,9 @@ int run(int argc, char* argv[]) {
     // Quiet, there are no prompts to draw; with -c, no lines to edit.
     mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
                          line.options.commands.empty() && line_editor_available();
+    // Lines typed at a terminal are on the screen already.
+    mode.echoes_lines = line.options.echo && !mode.quiet &&
+                        (!line.options.commands.empty() || !mode.interactive);
     Console console(platform::standard_output, platform::standard_error, mode);
     Session session(console);
 

@@ -22,9 +22,11 @@ enum : int {
     lookup_option,
     retry_option,
     retry_delay_option,
+    echo_option,
 };
 
-constexpr const char* letters = "ceqV46"; // those after 'c' in a bundle are its value
+constexpr const char* letters = "ceqV46Lt"; // those after 'c' or 'L' in a bundle are its value
+constexpr const char* takes_value = "cL";
 const option long_options[] = {
     {"timeout", required_argument, nullptr, timeout_option},
     {"connect-timeout", required_argument, nullptr, connect_timeout_option},
@@ -36,6 +38,9 @@ const option long_options[] = {
     {"command", required_argument, nullptr, 'c'},
     {"help", no_argument, nullptr, help_option},
     {"version", no_argument, nullptr, 'V'},
+    {"log-file", required_argument, nullptr, 'L'},
+    {"timestamps", no_argument, nullptr, 't'},
+    {"echo", no_argument, nullptr, echo_option},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -61,7 +66,7 @@ bool is_ours(std::string_view arg) {
         if (std::strchr(letters, letter) == nullptr) {
             return false;
         }
-        if (letter == 'c') {
+        if (std::strchr(takes_value, letter) != nullptr) {
             break;
         }
     }
@@ -133,7 +138,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
             }
             checked = next;
         }
-        const int code = getopt_long(argc, argv, "+:c:eqV46", long_options, nullptr);
+        const int code = getopt_long(argc, argv, "+:c:eqV46L:t", long_options, nullptr);
         if (code == -1) {
             break;
         }
@@ -146,6 +151,15 @@ CommandLine read_command_line(int argc, char* argv[]) {
             break;
         case 'q':
             line.options.quiet = true;
+            break;
+        case 'L':
+            line.options.log_file = optarg;
+            break;
+        case 't':
+            line.options.timestamps = true;
+            break;
+        case echo_option:
+            line.options.echo = true;
             break;
         case 'V':
             line.action = Action::version;
@@ -208,7 +222,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
         }
         default: { // a missing value, or one given to an option that takes none
             const std::string name = typed_name(argv[optind - 1], optopt);
-            if (optopt == 'c') {
+            if (optopt == 'c' || optopt == 'L') {
                 return fail(name + " needs a value");
             }
             if (optopt == timeout_option || optopt == connect_timeout_option ||
@@ -224,6 +238,10 @@ CommandLine read_command_line(int argc, char* argv[]) {
     }
     if (retry_delay_given && !retry_given) {
         return fail("--retry-delay needs --retry");
+    }
+    // Checked after all options, so that "-t -L FILE" works.
+    if (line.options.timestamps && !line.options.log_file) {
+        return fail("-t needs -L FILE");
     }
     if (optind >= argc) {
         line.action = Action::usage;

@@ -53,6 +53,9 @@ struct Options {
     std::string lookup_option;
     int retries = 0;                        // --retry: connect attempts after the first
     Seconds retry_delay{1, "1"};            // --retry-delay: the pause between attempts
+    std::optional<std::string> log_file;    // -L: append the session to this file
+    bool timestamps = false;                // -t: each line of the log stamped with the time
+    bool echo = false;                      // --echo: lines not typed are shown after their prompt
 };
 
 // What the command line asks for, read once.

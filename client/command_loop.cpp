@@ -14,6 +14,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
     std::string line;
     std::string command;
     std::string target;
+    std::size_t number = 0; // of the line read last, empty ones included
     console.prompt();
     for (;;) {
         // Everything shown so far must be visible while we wait for the user;
@@ -34,9 +35,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
             net::take_stop_signal();
             // Like a shell: the typed line is dropped and a fresh prompt
             // starts on the next line (the editor has moved there itself).
-            if (!console.mode().editor_prompt) {
-                console.show("\n");
-            }
+            console.line_dropped();
             console.prompt();
             continue;
         case LineRead::failed:
@@ -48,6 +47,8 @@ Outcome command_loop(Session& session, LineSource& lines) {
         if (console.output().error() != 0) {
             return Outcome::failed;
         }
+        ++number;
+        console.line_read(line);
         command = line;
         split_redirection(command, target);
         if (command == grammar::quit) {
@@ -61,6 +62,12 @@ Outcome command_loop(Session& session, LineSource& lines) {
         lines.remember(line);
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
         const Outcome outcome = exchange(session, command, target);
+        if (outcome == Outcome::command_failed) {
+            // Which command stopped the run, and why: a lost reply, or "Syntax error".
+            std::string why = session.reply_file.take_failure();
+            console.report(std::string(lines.line_name()) + " " + std::to_string(number) + ": '" +
+                           command + "': " + (why.empty() ? texts::syntax_error : why));
+        }
         if (outcome != Outcome::going_on) {
             return outcome;
         }

@@ -19,7 +19,34 @@ Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     }
 }
 
+bool Console::open_log(const std::string& path, bool timestamps) {
+    if (!log_.open(path, timestamps)) {
+        report_failure(log_.output());
+        return false;
+    }
+    return true;
+}
+
+void Console::show_unless_quiet(std::string_view text) {
+    if (!mode_.quiet) {
+        out_.write(text);
+    }
+    if (log_.active()) {
+        log_.write(text);
+    }
+}
+
+bool Console::flush() {
+    if (!log_.flush()) {
+        report_failure(log_.output());
+    }
+    return out_.flush();
+}
+
 void Console::show_failure(std::string_view text) {
+    if (log_.active()) {
+        log_.write(text);
+    }
     if (mode_.quiet) {
         flush();
         err_.write(text);
@@ -30,13 +57,14 @@ void Console::show_failure(std::string_view text) {
 }
 
 void Console::prompt() {
+    log_.prompt(); // held there until its line is read
     if (mode_.quiet) {
         return;
     }
     if (mode_.editor_prompt) {
         prompt_pending_ = true;
     } else {
-        show(texts::prompt);
+        out_.write(texts::prompt);
     }
 }
 
@@ -46,7 +74,23 @@ bool Console::take_pending_prompt() noexcept {
     return pending;
 }
 
+void Console::line_read(const std::string& line) {
+    if (mode_.echoes_lines) {
+        out_.write(line);
+        out_.write("\n");
+    }
+    log_.line_read(line);
+}
+
+void Console::line_dropped() {
+    // The editor has moved to the next line itself.
+    if (!mode_.editor_prompt) {
+        out_.write("\n");
+    }
+}
+
 void Console::report(std::string_view message) {
+    log_.report(message);
     flush();
     err_.write(texts::error_prefix);
     err_.write(message);
@@ -63,17 +107,17 @@ bool Console::report_failure(Output& output) {
 }
 
 void Console::flush_before_ending(net::Clock::time_point deadline) {
+    // The log first: a file, it seldom waits.
+    log_.flush_before_ending(deadline);
     out_.flush_before_ending(deadline);
     err_.flush_before_ending(deadline);
 }
 
 void Console::finish() {
-    if (!mode_.quiet) {
-        if (take_pending_prompt()) {
-            show(texts::prompt);
-        }
-        show(texts::final_newline);
+    if (!mode_.quiet && take_pending_prompt()) {
+        out_.write(texts::prompt); // the log holds it already
     }
+    show_unless_quiet(texts::final_newline);
     flush();
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "client/output.h"
+#include "client/session_log.h"
 
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@ struct ConsoleMode {
     bool interactive = false;      // input is a terminal: Ctrl-C cancels instead of ending
     bool editor_prompt = false;    // the line editor draws the prompt itself
     bool quiet = false;            // standard output carries the replies' text alone
+    bool echoes_lines = false;     // each line read is shown after its prompt (--echo)
 };
 
 class Console {
@@ -28,8 +30,21 @@ class Console {
     // Standard output: the transcript, and where the line editor draws.
     Output& output() noexcept { return out_; }
 
+    // Opens the session log (-L), with timestamps (-t) if asked: false, and
+    // reported, when it cannot be.
+    bool open_log(const std::string& path, bool timestamps);
+    // The session log takes what the console shows.
+    bool logging() const noexcept { return log_.active(); }
+
     // Shows reply text or the client's own words on standard output.
-    void show(std::string_view text) { out_.write(text); }
+    void show(std::string_view text) {
+        out_.write(text);
+        if (log_.active()) {
+            log_.write(text);
+        }
+    }
+    // Shows what is shown only when not quiet (the log takes it either way).
+    void show_unless_quiet(std::string_view text);
     // Shows one of the fixed failure texts ("Exception!", ...): on standard
     // output, or on standard error when the console is quiet.
     void show_failure(std::string_view text);
@@ -39,10 +54,16 @@ class Console {
     void prompt();
     // True (and cleared) when a prompt is waiting for the editor to draw it.
     bool take_pending_prompt() noexcept;
+    // The line read at the prompt: echoed when asked, and logged.
+    void line_read(const std::string& line);
+    // The line being typed was dropped (Ctrl-C): the next prompt starts a
+    // new line on the screen; the log keeps its prompt for the next line.
+    void line_dropped();
 
-    // Writes out everything held for standard output. False if it cannot be
-    // (failed, or a stop signal came first).
-    bool flush() { return out_.flush(); }
+    // Writes out everything held for standard output, and the log. False if
+    // standard output cannot be (failed, or a stop signal came first); a log
+    // that fails is reported once and left, costing nothing else.
+    bool flush();
 
     // One line on standard error, "cmdclient: " first, after standard output
     // has been written out so that the two appear in the order they happened.
@@ -60,6 +81,7 @@ class Console {
   private:
     Output out_;
     Output err_;
+    SessionLog log_;
     ConsoleMode mode_;
     bool prompt_pending_ = false;
 };

@@ -41,8 +41,10 @@ class Reply {
     Reply(Session& session, Output& out, bool to_console, bool cancelled)
         : session_(session), console_(session.console), out_(out), to_console_(to_console),
           // A file never gets the closing "Ok"; the console leaves it out only
-          // when the line editor draws it as part of the prompt, or when quiet.
-          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet) {
+          // when the line editor draws it as part of the prompt, or when quiet,
+          // or when a log is kept (which must see where the prompt starts).
+          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
+                        console_.logging()) {
         if (cancelled) {
             start_discarding();
         }
@@ -99,7 +101,12 @@ class Reply {
 
     // The relay's sink.
     void write(std::string_view text) {
-        if (!discarding_) {
+        if (discarding_) {
+            return;
+        }
+        if (to_console_) {
+            console_.show(text); // and into the log
+        } else {
             out_.write(text);
         }
     }
@@ -231,10 +238,12 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     }
 
     const bool to_console = target == grammar::console_target;
+    // With -e a lost reply stops the run, and the loop names its failure.
+    const bool stops_at_lost_reply = session.exit_on_error;
     if (!to_console) {
         // Messages name the file as opened: "~/" in its place is the home folder.
         const std::string path = platform::expand_home(target);
-        if (!session.reply_file.open(path, "reply file '" + path + "'")) {
+        if (!session.reply_file.open(path, "reply file '" + path + "'") && !stops_at_lost_reply) {
             console.report_failure(session.reply_file);
         }
     }
@@ -243,10 +252,18 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     const ReplyEnd end = relay_reply([&reply](std::string& text) { return reply.read_chunk(text); },
                                      session.chunk, reply);
     if (reply.ending() == Outcome::stopped) {
+        if (stops_at_lost_reply) {
+            console.report_failure(session.reply_file);
+        }
         return Outcome::stopped; // what arrived is written out as the run ends
     }
     session.reply_file.close();
-    console.report_failure(session.reply_file);
+    const bool reply_lost = session.reply_file.error() != 0;
+    if (!stops_at_lost_reply || end == ReplyEnd::cut_short) {
+        console.report_failure(session.reply_file);
+    }
+    const Outcome after_reply =
+        stops_at_lost_reply && reply_lost ? Outcome::command_failed : Outcome::going_on;
 
     switch (end) {
     case ReplyEnd::end_marker:
@@ -255,11 +272,13 @@ Outcome exchange(Session& session, const std::string& command, const std::string
         } else {
             console.show(texts::prompt_rest);
         }
-        return Outcome::going_on;
+        return after_reply;
     case ReplyEnd::syntax_error:
         // Quiet, only text that went to the console is ended by the newline.
-        if (to_console || !console.mode().quiet) {
+        if (to_console) {
             console.show(texts::after_syntax_error);
+        } else {
+            console.show_unless_quiet(texts::after_syntax_error);
         }
         console.prompt();
         return session.exit_on_error ? Outcome::command_failed : Outcome::going_on;

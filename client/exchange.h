@@ -19,8 +19,9 @@ namespace cmdclient {
 // the reply (a second one ends the run); any other ends the run: `stopped`,
 // with what arrived still held for the entry point to write out.
 //
-// Returns going_on, or why the run ends: command_failed ("Syntax error" when
-// the session stops at one), failed (reported), stopped.
+// Returns going_on, or why the run ends: command_failed ("Syntax error", or
+// a reply file that failed, when the session stops at one: the file's failure
+// is then left for the caller to report), failed (reported), stopped.
 Outcome exchange(Session& session, const std::string& command, const std::string& target);
 
 } // namespace cmdclient

@@ -89,7 +89,7 @@ class LineEditor final : public LineSource {
             bool known = false;
             const std::string tail = console_.output().line_tail(known);
             if (known && !tail.empty()) {
-                console_.show("\r");
+                console_.output().write("\r"); // the editor's drawing: not for the log
                 prompt_text_ = tail;
             }
             prompt_text_ += texts::prompt;

@@ -26,6 +26,8 @@ class LineSource {
     virtual int error() const noexcept { return 0; }
     // The loop took this line (sent it, or quit on it); a source with history keeps it.
     virtual void remember(const std::string& /*line*/) {}
+    // What its lines are called in messages, before their number: "line 3".
+    virtual const char* line_name() const noexcept { return "line"; }
 };
 
 // Lines given on the command line, in order; then the end of input.
@@ -39,6 +41,7 @@ class ListLineSource final : public LineSource {
         line = lines_[next_++];
         return LineRead::line;
     }
+    const char* line_name() const noexcept override { return "command"; }
 
   private:
     std::vector<std::string> lines_;

@@ -36,12 +36,27 @@ bool Output::open(const std::string& path, std::string name) {
         fd_ = platform::open_reply_file(path.c_str());
     } while (fd_ < 0 && platform::interrupted(platform::last_error()) &&
              net::pending_stop_signal() == 0);
-    open_failed_ = fd_ < 0 && !platform::interrupted(platform::last_error());
+    return take_descriptor(fd_, platform::last_error());
+}
+
+bool Output::open_log(const std::string& path, std::string name, bool& mid_line) {
+    close();
+    name_ = std::move(name);
+    error_ = 0;
+    reported_ = false;
+    fd_ = platform::open_log_file(path.c_str(), mid_line);
+    return take_descriptor(fd_, platform::last_error());
+}
+
+// Takes on what an open gave: `fd`, or the error of an open that failed.
+bool Output::take_descriptor(int fd, int error) {
+    fd_ = fd;
+    open_failed_ = fd < 0 && !platform::interrupted(error);
     if (open_failed_) {
-        fail(platform::last_error());
+        fail(error);
     }
-    owns_fd_ = fd_ >= 0;
-    kind_ = owns_fd_ ? platform::output_kind(fd_) : platform::OutputKind::never_waits;
+    owns_fd_ = fd >= 0;
+    kind_ = owns_fd_ ? platform::output_kind(fd) : platform::OutputKind::never_waits;
     return owns_fd_;
 }
 

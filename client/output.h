@@ -30,6 +30,10 @@ class Output {
     // false when it cannot be; what is written until close() is then dropped.
     // An open cut short by a stop signal fails with no error to report.
     bool open(const std::string& path, std::string name);
+    // Opens the session log `path` for appending, named `name`, without
+    // waiting (see platform::open_log_file): false when it cannot be.
+    // `mid_line`: what the file holds ends without a newline.
+    bool open_log(const std::string& path, std::string name, bool& mid_line);
     // Writes out and closes what open() opened; its errors are kept.
     void close();
 
@@ -78,6 +82,7 @@ class Output {
 
   private:
     void release();
+    bool take_descriptor(int fd, int error);
     void write_held(net::Deadline deadline);
     void track_tail(std::string_view text);
 

@@ -28,6 +28,7 @@ inline constexpr const char* cannot_write_reply_file = "cannot write reply file"
 inline constexpr const char* cannot_read_input = "cannot read standard input";
 inline constexpr const char* cannot_write_output = "cannot write standard output";
 inline constexpr const char* out_of_memory = "out of memory";
+inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
@@ -66,7 +67,8 @@ inline constexpr const char* help =
     "Options (before the host and port):\n"
     "  --timeout SECONDS          give up when a reply pauses this long (exit 1)\n"
     "  --connect-timeout SECONDS  give up connecting after this long (exit 1)\n"
-    "  -e, --exit-on-error        stop at the first \"Syntax error\" reply (exit 3)\n"
+    "  -e, --exit-on-error        stop at the first \"Syntax error\" reply or lost\n"
+    "                             redirected reply, naming its line (exit 3)\n"
     "  -q, --quiet                standard output gets the replies' text alone\n"
     "  -c, --command COMMAND      run COMMAND instead of reading standard input\n"
     "                             (may be given more than once)\n"
@@ -78,11 +80,14 @@ inline constexpr const char* help =
     "                             give --connect-timeout too, or a silent host\n"
     "                             takes about 2 minutes each time\n"
     "  --retry-delay SECONDS      the wait between those tries (default 1)\n"
+    "  -L, --log-file FILE        append the session to FILE as a terminal shows it\n"
+    "  -t, --timestamps           start each line of the log with the local time\n"
+    "  --echo                     show lines not typed at a terminal after their prompt\n"
     "\n"
     "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
     "error, a failed, lost or timed-out connection, or output or input that\n"
-    "failed; 3 for a \"Syntax error\" reply with -e; 129, 130, 141, 143 when\n"
-    "ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
+    "failed; 3 with -e for a \"Syntax error\" reply or a lost redirected reply;\n"
+    "129, 130, 141, 143 when ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
     "\n"
     "See cmdclient(1) for line editing, history, Ctrl-C and the reply rules.\n";
 

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,13 @@ long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_
 // the platform has one): the descriptor, or -1 with the error in last_error().
 // Opening a FIFO waits for its reader; a stop signal cuts that short.
 int open_reply_file(const char* name) noexcept;
+// Opens the session log for appending, creating it for its owner alone, and
+// never waits: a FIFO with no reader, or a folder, fails. `mid_line` tells
+// whether what the file holds ends without a newline (a run killed mid-line).
+// The descriptor, or -1 with the error in last_error().
+int open_log_file(const char* name, bool& mid_line) noexcept;
+// The local time of `seconds` since the epoch; false when it cannot be told.
+bool local_time(std::time_t seconds, std::tm& time) noexcept;
 // Closes a descriptor: 0, or -1 with the error in last_error().
 int close_descriptor(int fd) noexcept;
 

@@ -99,6 +99,36 @@ int open_reply_file(const char* name) noexcept {
         [&] { return ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
 }
 
+int open_log_file(const char* name, bool& mid_line) noexcept {
+    mid_line = false;
+    // Read access tells how the file ends; a FIFO or a terminal is opened for
+    // writing alone, so that a FIFO without a reader fails rather than being
+    // read by ourselves.
+    struct stat status {};
+    const bool plain = ::stat(name, &status) != 0 || S_ISREG(status.st_mode);
+    const int flags = O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC;
+    int fd = -1;
+    do {
+        fd = ::open(name, flags | (plain ? O_RDWR : O_WRONLY), 0600);
+        if (fd < 0 && plain && errno == EACCES) {
+            fd = ::open(name, flags | O_WRONLY, 0600); // a file we may only write
+        }
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return -1;
+    }
+    char last = '\n';
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
+        ::pread(fd, &last, 1, status.st_size - 1) == 1) {
+        mid_line = last != '\n';
+    }
+    return fd;
+}
+
+bool local_time(std::time_t seconds, std::tm& time) noexcept {
+    return ::localtime_r(&seconds, &time) != nullptr;
+}
+
 int close_descriptor(int fd) noexcept {
     // Linux has closed the descriptor even when a signal interrupts close:
     // calling it again could close another, and nothing was lost.

@@ -34,6 +34,24 @@ int open_reply_file(const char* name) noexcept {
     return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
 }
 
+int open_log_file(const char* name, bool& mid_line) noexcept {
+    mid_line = false;
+    // Binary reading of the last byte: text mode writes "\r\n", still ending in '\n'.
+    const int reader = ::_open(name, _O_RDONLY | _O_BINARY);
+    if (reader >= 0) {
+        char last = '\n';
+        if (::_lseeki64(reader, -1, SEEK_END) >= 0 && ::_read(reader, &last, 1) == 1) {
+            mid_line = last != '\n';
+        }
+        ::_close(reader);
+    }
+    return ::_open(name, _O_WRONLY | _O_CREAT | _O_APPEND | _O_TEXT, _S_IREAD | _S_IWRITE);
+}
+
+bool local_time(std::time_t seconds, std::tm& time) noexcept {
+    return ::localtime_s(&time, &seconds) == 0;
+}
+
 int close_descriptor(int fd) noexcept {
     return ::_close(fd);
 }

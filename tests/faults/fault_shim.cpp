@@ -6,6 +6,7 @@
 // FAULT_KIND    the kind to fault (see `kind_names`), FAULT_CALL its 1-based call
 // FAULT_ACTION  errno:N | short1 | half | eof | storm
 // FAULT_FILE_MARK  a redirect file is one whose path contains this text
+// FAULT_LOG_MARK   the session log is the file whose path contains this text
 //
 // Without FAULT_KIND the shim only counts. When the fault fires, the counters
 // at that moment and the call's flags are copied aside, so the runner knows
@@ -46,11 +47,14 @@ enum Kind {
     k_file_close,
     k_malloc,
     k_storm,
+    k_log_open,
+    k_log_write,
     kind_count
 };
 const char* const kind_names[kind_count] = {
     "socket", "setsockopt", "connect",   "send",       "recv",       "poll",   "read0",
-    "write1", "write2",     "file_open", "file_write", "file_close", "malloc", "storm"};
+    "write1", "write2",     "file_open", "file_write", "file_close", "malloc", "storm",
+    "log_open", "log_write"};
 
 // The layout the runner reads (tests/faults/run_faults.py, COUNTS_LAYOUT).
 struct Counters {
@@ -68,6 +72,8 @@ enum Action { a_none, a_errno, a_short1, a_half, a_eof, a_storm } action = a_non
 int fault_errno = 0;
 const char* file_mark = nullptr;
 int file_fd = -1;       // the open redirect file's descriptor
+const char* log_mark = nullptr;
+int log_fd = -1; // the session log's descriptor
 bool connected = false; // allocations count only once the connection stands
 bool inside = false;    // our own calls (dlsym, fileno, ...) are not counted
 
@@ -111,6 +117,7 @@ __attribute__((constructor)) void set_up() {
         }
     }
     file_mark = getenv("FAULT_FILE_MARK");
+    log_mark = getenv("FAULT_LOG_MARK");
     const char* kind = getenv("FAULT_KIND");
     const char* call = getenv("FAULT_CALL");
     const char* how = getenv("FAULT_ACTION");
@@ -162,6 +169,10 @@ size_t shortened(size_t size) {
 
 bool is_redirect_path(const char* path) {
     return file_mark != nullptr && path != nullptr && strstr(path, file_mark) != nullptr;
+}
+
+bool is_log_path(const char* path) {
+    return log_mark != nullptr && path != nullptr && strstr(path, log_mark) != nullptr;
 }
 
 template <typename T> T fail(int error, T result) {
@@ -318,8 +329,11 @@ ssize_t read(int fd, void* data, size_t size) {
 
 ssize_t write(int fd, const void* data, size_t size) {
     static auto next = real<ssize_t (*)(int, const void*, size_t)>("write");
-    const Kind kind = fd == 1 ? k_write1 : fd == 2 ? k_write2 : k_file_write;
-    if ((fd == 1 || fd == 2 || (fd == file_fd && fd >= 0)) && count(kind)) {
+    const Kind kind = fd == 1           ? k_write1
+                      : fd == 2         ? k_write2
+                      : fd == log_fd ? k_log_write
+                                        : k_file_write;
+    if ((fd == 1 || fd == 2 || (fd >= 0 && (fd == file_fd || fd == log_fd))) && count(kind)) {
         if (action == a_errno) {
             return fail(fault_errno, -1L);
         }
@@ -336,10 +350,16 @@ static int opened(const char* path, int fd) {
     if (fd >= 0 && is_redirect_path(path)) {
         file_fd = fd;
     }
+    if (fd >= 0 && is_log_path(path)) {
+        log_fd = fd;
+    }
     return fd;
 }
 
 static bool open_faulted(const char* path) {
+    if (is_log_path(path)) {
+        return count(k_log_open) && action == a_errno;
+    }
     return is_redirect_path(path) && count(k_file_open) && action == a_errno;
 }
 
@@ -386,6 +406,9 @@ FOPEN_WRAPPER(fopen64)
 // Linux releases the descriptor even when close reports an error.
 int close(int fd) {
     static auto next = real<int (*)(int)>("close");
+    if (fd >= 0 && fd == log_fd) {
+        log_fd = -1;
+    }
     if (fd < 0 || fd != file_fd) {
         return next(fd);
     }

@@ -36,7 +36,7 @@ WORKERS = 3
 
 # The shim's counters file (fault_shim.cpp, struct Counters).
 KINDS = ["socket", "setsockopt", "connect", "send", "recv", "poll", "read0", "write1", "write2",
-         "file_open", "file_write", "file_close", "malloc", "storm"]
+         "file_open", "file_write", "file_close", "malloc", "storm", "log_open", "log_write"]
 COUNTS_LAYOUT = struct.Struct("<%dQ%dQqq16q" % (len(KINDS), len(KINDS)))
 SO_REUSEADDR_OPTION = socket.SOL_SOCKET << 16 | socket.SO_REUSEADDR
 MSG_DONTWAIT = 0x40
@@ -59,6 +59,8 @@ FAULTS = {
     "file_close": ["EINTR", "EIO"],
     "malloc": ["ENOMEM"],
     "storm": ["storm"],
+    "log_open": ["EINTR", "EACCES", "ENOSPC"],
+    "log_write": ["EINTR", "EIO", "ENOSPC", "EFBIG", "short1", "half"],
 }
 # Beyond this many runs for one kind of one session, call N gets the fault
 # N mod len(faults) instead of every fault: each call still fails once.
@@ -73,6 +75,7 @@ TRANSIENT = {
 }
 
 FILE_MARK = "reply-"
+LOG = "session-log.txt"
 BIG = b"".join(b"%05d 0123456789abcdef ghijklmnop qrstuvwxyz\n" % i for i in range(480))  # ~20 KB
 BANNER = (b"Use decimal, C hex (0x2a) or Asm hex (14h) for input\n"
           b"Return data reported according to specified radix\n"
@@ -95,7 +98,13 @@ SESSIONS = {
     # Standard input and output on a pseudo-terminal: the line editor reads the keys.
     "terminal": (b"regs\nmem 0 64 > reply-4.txt\nquit\n",
                  [(b"regs", b"A=1F\nOk"), (b"mem 0 64", b"0000: 00 01\nOk")], ["reply-4.txt"]),
+    # The session log's open and writes, beside a redirect file.
+    "log": (b"regs\nmem 0 20000 > reply-5.txt\nmem 0 20000\nquit\n",
+            [(b"regs", b"A=1F\nOk"), (b"mem 0 20000", BIG + b"Ok"), (b"mem 0 20000", BIG + b"Ok")],
+            ["reply-5.txt"]),
 }
+# Options before the port, per session.
+OPTIONS = {"log": ["-L", LOG]}
 TERMINAL_SESSIONS = {"terminal"}
 
 
@@ -173,14 +182,16 @@ class Run:
         self.port = server.port
         with tempfile.TemporaryDirectory() as cwd:
             counts = os.path.join(cwd, ".counts")
-            env = dict(os.environ, LD_PRELOAD=SHIM, FAULT_COUNTS=counts, FAULT_FILE_MARK=FILE_MARK)
+            env = dict(os.environ, LD_PRELOAD=SHIM, FAULT_COUNTS=counts, FAULT_FILE_MARK=FILE_MARK,
+                       FAULT_LOG_MARK=LOG)
             if kind:
                 env.update(FAULT_KIND=kind, FAULT_CALL=str(call), FAULT_ACTION=action(fault))
             if session in TERMINAL_SESSIONS:
                 env.update(TERM="xterm", CMDCLIENT_HISTORY="", LANG="C.UTF-8")
                 self._run_on_terminal(server.port, cwd, env, stdin)
             else:
-                client = subprocess.Popen([CLIENT, str(server.port)], cwd=cwd, env=env,
+                client = subprocess.Popen([CLIENT] + OPTIONS.get(session, []) + [str(server.port)],
+                                          cwd=cwd, env=env,
                                           stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                           stderr=subprocess.PIPE)
                 try:
@@ -199,6 +210,12 @@ class Run:
                 if os.path.exists(path):
                     with open(path, "rb") as f:
                         self.files[name] = f.read()
+            # The log is judged by the log's faults alone (it also holds the
+            # client's own lines that other faults add).
+            self.log = b""
+            if os.path.exists(os.path.join(cwd, LOG)):
+                with open(os.path.join(cwd, LOG), "rb") as f:
+                    self.log = f.read()
             with open(counts, "rb") as f:
                 fields = COUNTS_LAYOUT.unpack(f.read(COUNTS_LAYOUT.size))
         self.calls = dict(zip(KINDS, fields[:len(KINDS)]))
@@ -412,6 +429,14 @@ def expected_outcome(run, clean):
                         reason(fault) + b"\n"),
             exact("status", r.status, 1), exact("received", r.received, commands(r, sent)),
             files_are_prefixes(r, clean))
+    if kind == "log_open":
+        return lambda r: check_all(
+            exact("stdout", r.stdout, b""), exact("status", r.status, 1),
+            exact("stderr", r.stderr, b"cmdclient: cannot open log file '%s': %s\n"
+                  % (LOG.encode(), reason(fault))),
+            exact("received", r.received, b""))
+    if kind == "log_write":
+        return lambda r: log_failed(r, clean, reason(fault))
     if kind in ("file_open", "file_write", "file_close"):
         verb = b"open" if kind == "file_open" else b"write"
         return lambda r: redirect_failed(r, clean, verb, reason(fault))
@@ -434,6 +459,21 @@ def redirect_failed(run, clean, verb, why):
                      exact("status", run.status, clean.status),
                      exact("received", run.received, clean.received),
                      files_are_prefixes(run, clean))
+
+
+def log_failed(run, clean, why):
+    """One more line on stderr for the log, which is cut short; the session
+    and its exit status as clean."""
+    line = b"cmdclient: cannot write log file '%s': %s\n" % (LOG.encode(), why)
+    lines = run.stderr.splitlines(keepends=True)
+    if [l for l in lines if l != line] != clean.stderr.splitlines(keepends=True) or \
+            lines.count(line) != 1:
+        return "stderr %r, expected the clean run's and %r once" % (run.stderr, line)
+    return check_all(exact("stdout", run.stdout, clean.stdout),
+                     exact("status", run.status, clean.status),
+                     exact("received", run.received, clean.received),
+                     files_are_prefixes(run, clean),
+                     is_prefix(run.log, clean.log, "the log"))
 
 
 def out_of_memory(run, clean):
@@ -468,7 +508,8 @@ def repro(case):
 
 def clean_run(session):
     first, second = Run(session), Run(session)
-    if first.hung or first.outcome() != second.outcome() or first.calls != second.calls:
+    if first.hung or first.outcome() != second.outcome() or first.calls != second.calls or \
+            first.log != second.log:
         sys.exit("fault injection: the clean %s session is not repeatable (hung: %s)"
                  % (session, first.hung))
     if first.calls["send"] != len(SESSIONS[session][1]):

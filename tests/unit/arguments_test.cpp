@@ -240,4 +240,59 @@ INSTANTIATE_TEST_SUITE_P(
         // A name that only starts like ours stays a host text.
         ReachCase{{"--retr", "board"}, Action::no_port, none, false, Family::any, "", 0, 1}));
 
+// The record's options: -L takes a value as -c does, -t needs -L (wherever it
+// comes), and the bundles getopt reads.
+struct RecordCase {
+    std::vector<const char*> args;
+    const char* error; // empty: a run
+    const char* log_file;
+    bool timestamps;
+    bool echo;
+    const char* host;
+};
+
+void PrintTo(const RecordCase& c, std::ostream* out) {
+    for (const char* arg : c.args) {
+        *out << arg << ' ';
+    }
+}
+
+class RecordOptions : public testing::TestWithParam<RecordCase> {};
+
+TEST_P(RecordOptions, AreReadBeforeTheHostAndPort) {
+    const RecordCase& c = GetParam();
+    std::vector<char*> argv{const_cast<char*>("cmdclient")};
+    for (const char* arg : c.args) {
+        argv.push_back(const_cast<char*>(arg));
+    }
+    const cmdclient::CommandLine line =
+        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    EXPECT_EQ(line.error, c.error);
+    if (*c.error != '\0') {
+        EXPECT_EQ(line.action, Action::bad_option);
+        return;
+    }
+    EXPECT_EQ(line.action, Action::run);
+    EXPECT_EQ(line.options.log_file.value_or("<none>"), c.log_file);
+    EXPECT_EQ(line.options.timestamps, c.timestamps);
+    EXPECT_EQ(line.options.echo, c.echo);
+    EXPECT_EQ(line.host, c.host);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, RecordOptions,
+    testing::Values(RecordCase{{"-t", "-L", "f", "5000"}, none, "f", true, false, "localhost"},
+                    RecordCase{{"--log-file=s.log", "--timestamps", "--echo", "h", "5000"}, none,
+                               "s.log", true, true, "h"},
+                    RecordCase{{"-Lt", "f", "5000"}, none, "t", false, false, "f"},
+                    RecordCase{{"-qtLx", "5000"}, none, "x", true, false, "localhost"},
+                    RecordCase{{"-t", "5000"}, "-t needs -L FILE", "", false, false, ""},
+                    RecordCase{{"--timestamps", "-q", "5000"}, "-t needs -L FILE", "", false,
+                               false, ""},
+                    RecordCase{{"-L"}, "-L needs a value", "", false, false, ""},
+                    RecordCase{{"--log-file"}, "--log-file needs a value", "", false, false, ""},
+                    RecordCase{{"--echo=1", "5000"}, "--echo takes no value", "", false, false,
+                               ""},
+                    RecordCase{{"-Lx", "-T", "5000"}, none, "x", false, false, "-T"}));
+
 } // namespace

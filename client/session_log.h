@@ -1,0 +1,73 @@
+// The session log (-L): the session as a terminal shows it without -q,
+// appended to a file: the banner, each prompt with the line read at it, the
+// replies shown on the console, the fixed messages and the client's own
+// "cmdclient: " lines. With timestamps (-t) each line starts with the local
+// time: a line holding a prompt gets the time its line was read, any other
+// line the time of its first byte, so a line is held back until a newline (or
+// its prompt's line) ends it; only a line longer than the hold is written in
+// pieces, under its first stamp.
+#pragma once
+
+#include "client/output.h"
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+namespace cmdclient {
+
+class SessionLog {
+  public:
+    SessionLog();
+
+    // Opens FILE for appending: false when it cannot be (output() says why).
+    // A file that ends mid-line (a run killed while writing it) gets a newline.
+    bool open(const std::string& path, bool timestamps);
+    // Open and not failed: the console's text is to be written here.
+    bool active() const noexcept { return active_; }
+    Output& output() noexcept { return out_; }
+
+    // Text the console shows (or would show, were it not quiet).
+    void write(std::string_view text) {
+        take_held_prompt();
+        timestamps_ ? write_stamped(text) : write_plain(text);
+    }
+    // A prompt is shown: held until its line is read, so that a line dropped
+    // by Ctrl-C leaves no second prompt, and so that it gets that moment's stamp.
+    void prompt() noexcept { prompt_held_ = active_; }
+    // The line read at the prompt, written after it with a newline.
+    void line_read(std::string_view line);
+    // One of the client's own lines ("cmdclient: ..."), on a line of its own.
+    void report(std::string_view line);
+
+    // Writes out what the buffer holds (not a line still held for its stamp):
+    // false when the log failed (then it is inactive from here on).
+    bool flush();
+    // Writes out everything, held lines and prompt too, by `deadline`, as
+    // the run ends by a signal.
+    void flush_before_ending(net::Clock::time_point deadline);
+
+  private:
+    void take_held_prompt();
+    void write_plain(std::string_view text);
+    void write_stamped(std::string_view text);
+    // Writes the held line with its stamp; it goes on unheld.
+    void release_line();
+    void stamp(std::chrono::system_clock::time_point when);
+
+    Output out_;
+    bool active_ = false;
+    bool timestamps_ = false;
+    bool prompt_held_ = false;
+    bool at_line_start_ = true;
+    // With timestamps: the start of the current line, not written yet, and
+    // the time of its first byte; `stamped_` once written in part.
+    std::string line_;
+    std::chrono::system_clock::time_point line_time_;
+    bool stamped_ = false;
+    // The stamp's text up to the seconds, for the second it was made in.
+    std::time_t stamp_second_ = -1;
+    std::string stamp_text_;
+};
+
+} // namespace cmdclient
