@@ -83,6 +83,15 @@ TEST(ParseSeconds, PositiveAndFiniteOnly) {
 
 using Action = cmdclient::CommandLine::Action;
 
+// The command line of `args` after the program's name.
+cmdclient::CommandLine read(const std::vector<const char*>& args) {
+    std::vector<char*> argv{const_cast<char*>("cmdclient")};
+    for (const char* arg : args) {
+        argv.push_back(const_cast<char*>(arg));
+    }
+    return cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
 // An argument vector, and what the command line makes of it.
 struct OptionCase {
     std::vector<const char*> args; // after the program name
@@ -106,12 +115,7 @@ class ReadCommandLine : public testing::TestWithParam<OptionCase> {};
 
 TEST_P(ReadCommandLine, ReadsOptionsOnlyBeforeTheHostAndPort) {
     const OptionCase& c = GetParam();
-    std::vector<char*> argv{const_cast<char*>("cmdclient")};
-    for (const char* arg : c.args) {
-        argv.push_back(const_cast<char*>(arg));
-    }
-    const cmdclient::CommandLine line =
-        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    const cmdclient::CommandLine line = read(c.args);
     EXPECT_EQ(line.action, c.action);
     EXPECT_EQ(line.error, c.error);
     if (c.action != Action::run) {
@@ -186,12 +190,7 @@ class ReadReachOptions : public testing::TestWithParam<ReachCase> {};
 
 TEST_P(ReadReachOptions, ReadsLookupAndRetry) {
     const ReachCase& c = GetParam();
-    std::vector<char*> argv{const_cast<char*>("cmdclient")};
-    for (const char* arg : c.args) {
-        argv.push_back(const_cast<char*>(arg));
-    }
-    const cmdclient::CommandLine line =
-        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    const cmdclient::CommandLine line = read(c.args);
     EXPECT_EQ(line.action, c.action);
     EXPECT_EQ(line.error, c.error);
     if (c.action != Action::run) {
@@ -261,12 +260,7 @@ class RecordOptions : public testing::TestWithParam<RecordCase> {};
 
 TEST_P(RecordOptions, AreReadBeforeTheHostAndPort) {
     const RecordCase& c = GetParam();
-    std::vector<char*> argv{const_cast<char*>("cmdclient")};
-    for (const char* arg : c.args) {
-        argv.push_back(const_cast<char*>(arg));
-    }
-    const cmdclient::CommandLine line =
-        cmdclient::read_command_line(static_cast<int>(argv.size()), argv.data());
+    const cmdclient::CommandLine line = read(c.args);
     EXPECT_EQ(line.error, c.error);
     if (*c.error != '\0') {
         EXPECT_EQ(line.action, Action::bad_option);
