@@ -134,6 +134,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     switch (line.action) {
     case Action::usage:
         console.show(naming(texts::usage, program));
+        // A person, not a script, gets a pointer to the help.
+        if (platform::is_terminal(platform::standard_error)) {
+            console.report(texts::see_help);
+        }
         return Outcome::failed;
     case Action::help:
         console.show(texts::help);

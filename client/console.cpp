@@ -56,10 +56,25 @@ void Console::show_failure(std::string_view text) {
     }
 }
 
+void Console::break_line() {
+    if (!mode_.shows_each_chunk) {
+        return;
+    }
+    if (!out_.ends_line()) {
+        out_.write("\n");
+        out_.at_line_start();
+    }
+    clear_before_prompt_ = true;
+}
+
 void Console::prompt() {
     log_.prompt(); // held there until its line is read
     if (mode_.quiet) {
         return;
+    }
+    if (clear_before_prompt_) {
+        clear_before_prompt_ = false;
+        out_.write(texts::clear_line);
     }
     if (mode_.editor_prompt) {
         prompt_pending_ = true;

@@ -49,6 +49,12 @@ class Console {
     // output, or on standard error when the console is quiet.
     void show_failure(std::string_view text);
 
+    // At a terminal, a reply cut short by Ctrl-C ends its partly shown line,
+    // so that the notice stands on a line of its own, and the next prompt
+    // clears its line first: the terminal's own "^C" echo may have landed
+    // there. Nothing changes on a pipe.
+    void break_line();
+
     // Leaves the prompt "Ok> " for the next line (none when quiet). When the
     // line editor draws prompts, it is only noted here and the editor draws it.
     void prompt();
@@ -84,6 +90,7 @@ class Console {
     SessionLog log_;
     ConsoleMode mode_;
     bool prompt_pending_ = false;
+    bool clear_before_prompt_ = false;
 };
 
 } // namespace cmdclient

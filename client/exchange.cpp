@@ -152,6 +152,7 @@ class Reply {
 
     void start_discarding() {
         // Whatever arrived before the interrupt stays: on screen, or in the file.
+        console_.break_line();
         session_.write_out();
         discarding_ = true;
         console_.report(texts::discarding_reply);

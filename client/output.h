@@ -44,6 +44,9 @@ class Output {
             }
             held_.append(text);
         }
+        if (!text.empty()) {
+            ends_line_ = text.back() == '\n';
+        }
         if (tracks_tail_) {
             track_tail(text);
         }
@@ -74,6 +77,8 @@ class Output {
         known = tail_known_;
         return tail_;
     }
+    // True when what was written last ends a line (or nothing was written).
+    bool ends_line() const noexcept { return ends_line_; }
     // The cursor is known to be at the start of a line.
     void at_line_start() noexcept {
         tail_.clear();
@@ -96,6 +101,7 @@ class Output {
     bool open_failed_ = false;
     bool reported_ = false;
     bool tracks_tail_ = false;
+    bool ends_line_ = true;
     bool tail_known_ = true;
     std::string tail_;
 };

@@ -14,6 +14,8 @@ inline constexpr const char* after_syntax_error = "\n";
 inline constexpr const char* receive_failed = "Exception!\n";
 inline constexpr const char* connect_failed = "Exception was caught:";
 inline constexpr const char* final_newline = "\n";
+// Back to the start of the line, and clear it (a terminal's control sequence).
+inline constexpr const char* clear_line = "\r\x1b[K";
 
 // %s stands for the program's name.
 inline constexpr const char* usage = "usage: %s [hostname] port#\n";
@@ -23,6 +25,7 @@ inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 
 // Standard error lines, each after "cmdclient: ".
 inline constexpr const char* error_prefix = "cmdclient: ";
+inline constexpr const char* see_help = "see cmdclient --help";
 inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
 inline constexpr const char* cannot_write_reply_file = "cannot write reply file";
 inline constexpr const char* cannot_read_input = "cannot read standard input";

@@ -13,7 +13,7 @@ import threading
 import time
 import unittest
 
-from harness import (BANNER, CLIENT, RUN_DEADLINE, WINDOWS, FakeServer, InTemporaryDirectory,
+from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, WINDOWS, FakeServer, InTemporaryDirectory,
                      chunk, expect, live_client, notify, send, text, wait_for)
 from terminal import CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
 
@@ -54,6 +54,29 @@ class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
         # The screen reads like the transcript a pipe gets.
         self.assertEqual(client.lines()[3:9], ["Ok> regs", "A=1", "Ok> regs", "A=2",
                                                "Ok> mem 1 8", "8 bytes"])
+
+    def test_ctrl_c_leaves_the_notice_and_the_next_prompt_on_lines_of_their_own(self):
+        go_on = threading.Event()
+        self.addCleanup(go_on.set)
+        server, client = self.start([expect(b"dump"), chunk(b"0101 part"), wait_for(go_on),
+                                     chunk(b"of it\nOk")])
+        client.type(b"dump\r")
+        client.wait_for(lambda lines: client.cursor_line() == "0101 part", "the partial line")
+        client.interrupt()
+        client.wait_for(lambda lines: any(line.startswith("cmdclient: interrupted")
+                                          for line in lines), "the notice on a line of its own")
+        go_on.set()
+        client.wait_for_prompt()
+        # The partial line keeps only what arrived, and the prompt has its own line.
+        lines = [line for line in client.lines() if line]
+        self.assertEqual(lines[-3:-1], ["0101 part^C", "cmdclient: interrupted: discarding the "
+                                        "rest of the reply (Ctrl-C again to quit)"])
+
+    def test_with_no_arguments_a_person_is_pointed_to_the_help(self):
+        client = TerminalClient(0, self.cwd, command=CLIENT_PREFIX + [CLIENT])
+        self.addCleanup(client.close)
+        self.assertEqual(client.wait_exit(), 1)
+        self.assertIn("cmdclient: see cmdclient --help", client.lines())
 
     def test_long_lines_redraw_after_a_reply_without_a_newline(self):
         # The reply leaves the cursor mid-line; the edited line is longer than
