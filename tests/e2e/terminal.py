@@ -12,7 +12,7 @@ import time
 
 import pyte
 
-from harness import CLIENT, CLIENT_PREFIX, RUN_DEADLINE
+from harness import CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, InTemporaryDirectory
 
 COLUMNS, ROWS = 80, 24
 
@@ -140,3 +140,16 @@ class TerminalClient:
             self.process.kill()
         self.process.wait()
         os.close(self.master)
+
+
+class TerminalTest(InTemporaryDirectory):
+    """A test case mixin: start() runs a fake server and the client on a
+    terminal in self.cwd (its HOME), and waits for the first prompt."""
+
+    def start(self, script, env=None):
+        server = FakeServer(script)
+        self.addCleanup(server.stop)
+        client = TerminalClient(server.port, self.cwd, env)
+        self.addCleanup(client.close)
+        client.wait_for_prompt()
+        return server, client

@@ -4,23 +4,14 @@ $CMDCLIENT_HISTIGNORE keeps out of the history."""
 import os
 import unittest
 
-from harness import FakeServer, InTemporaryDirectory, chunk, expect
-from terminal import TAB, UP, TerminalClient
+from harness import chunk, expect
+from terminal import TAB, UP, TerminalTest
 
 LONG, SHORT = "a_long_register_dump_number_one.txt", "c_short.txt"
 LONGER = "d_another_long_register_dump.txt"
 
 
-class ConsoleListing(InTemporaryDirectory, unittest.TestCase):
-
-    def start(self, script, env=None):
-        server = FakeServer(script)
-        self.addCleanup(server.stop)
-        # The client runs in self.cwd, its HOME, which has no folder named "~".
-        client = TerminalClient(server.port, self.cwd, env)
-        self.addCleanup(client.close)
-        client.wait_for_prompt()
-        return server, client
+class ConsoleListing(TerminalTest, unittest.TestCase):
 
     def test_tab_lists_last_parts_down_columns_and_completes_under_the_home_folder(self):
         dumps = os.path.join(self.cwd, "dumps")

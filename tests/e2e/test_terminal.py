@@ -15,22 +15,14 @@ import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, WINDOWS, FakeServer, InTemporaryDirectory,
                      chunk, expect, live_client, notify, send, text, wait_for)
-from terminal import CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
+from terminal import TerminalTest, CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
 
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
 TRY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "try")
 BIG = b"0123456789abcdef" * 4096  # 64 KiB of a reply without an 'O'
 
 
-class AtTheTerminal(InTemporaryDirectory, unittest.TestCase):
-
-    def start(self, script, env=None):
-        server = FakeServer(script)
-        self.addCleanup(server.stop)
-        client = TerminalClient(server.port, self.cwd, env)
-        self.addCleanup(client.close)
-        client.wait_for_prompt()
-        return server, client
+class AtTheTerminal(TerminalTest, unittest.TestCase):
 
     def test_editing_keys_and_history_reach_the_server_as_edited(self):
         server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk"),
