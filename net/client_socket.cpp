@@ -13,26 +13,29 @@ ClientSocket::ClientSocket(const Endpoint& peer, Deadline deadline) {
 }
 
 void ClientSocket::open(const std::optional<Endpoint>& peer, Deadline deadline) {
+    // The reason is kept before the throw: unwinding may make system calls.
+    const auto fail = [](const char* message, int reason) {
+        set_last_socket_error(reason);
+        throw SocketException(message);
+    };
     if (!Socket::create(peer ? peer->family() : ipv4_family)) {
-        throw SocketException(socket_message::could_not_create);
+        fail(socket_message::could_not_create, last_socket_error());
     }
     if (!peer) {
-        set_last_socket_error(0); // the host text did not convert: nothing was tried
-        throw SocketException(socket_message::could_not_connect);
+        fail(socket_message::could_not_connect, 0); // the host text did not convert
     }
     if (!Socket::connect(*peer)) {
-        throw SocketException(socket_message::could_not_connect);
+        fail(socket_message::could_not_connect, last_socket_error());
     }
     if (Socket::connecting()) {
         const WaitResult result = wait_for(Socket::waitable(), Direction::writable, deadline);
         if (result != WaitResult::ready) {
-            set_last_socket_error(result == WaitResult::stop_signal ? EINTR
-                                  : result == WaitResult::timed_out ? ETIMEDOUT
-                                                                    : last_socket_error());
-            throw SocketException(socket_message::could_not_connect);
+            fail(socket_message::could_not_connect, result == WaitResult::stop_signal ? EINTR
+                                                    : result == WaitResult::timed_out ? ETIMEDOUT
+                                                                                      : last_socket_error());
         }
         if (!Socket::finish_connect()) {
-            throw SocketException(socket_message::could_not_connect);
+            fail(socket_message::could_not_connect, last_socket_error());
         }
     }
 }

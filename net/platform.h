@@ -36,10 +36,15 @@ inline int close_socket(socket_handle handle) noexcept {
     return ::closesocket(handle);
 }
 // Windows keeps the socket error apart from errno.
+// Any system call may reset it (the unwinding of an exception among them),
+// so set_last_socket_error() also keeps it where only the client writes.
+inline thread_local int kept_socket_error = 0;
 inline int last_socket_error() noexcept {
-    return ::WSAGetLastError();
+    const int error = ::WSAGetLastError();
+    return error != 0 ? error : kept_socket_error;
 }
 inline void set_last_socket_error(int error) noexcept {
+    kept_socket_error = error;
     ::WSASetLastError(error);
 }
 // Windows Sockets 1.1 knows IPv4 alone.
