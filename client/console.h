@@ -35,6 +35,7 @@ class Console {
     bool open_log(const std::string& path, bool timestamps);
     // The session log takes what the console shows.
     bool logging() const noexcept { return log_.active(); }
+    SessionLog& log() noexcept { return log_; }
 
     // Shows reply text or the client's own words on standard output.
     void show(std::string_view text) {

@@ -39,7 +39,8 @@ void report_lost(Session& session, const Lost& lost) {
 class Reply {
   public:
     Reply(Session& session, Output& out, bool to_console, bool cancelled)
-        : session_(session), console_(session.console), out_(out), to_console_(to_console),
+        : session_(session), console_(session.console), out_(out),
+          log_(to_console ? &session.console.log() : nullptr), to_console_(to_console),
           // A file never gets the closing "Ok"; the console leaves it out only
           // when the line editor draws it as part of the prompt, or when quiet,
           // or when a log is kept (which must see where the prompt starts).
@@ -104,10 +105,9 @@ class Reply {
         if (discarding_) {
             return;
         }
-        if (to_console_) {
-            console_.show(text); // and into the log
-        } else {
-            out_.write(text);
+        out_.write(text);
+        if (log_ != nullptr && log_->active()) {
+            log_->write(text); // the log takes what the console shows
         }
     }
     bool strips_marker() const noexcept { return strip_marker_; }
@@ -161,6 +161,7 @@ class Reply {
     Session& session_;
     Console& console_;
     Output& out_;
+    SessionLog* log_; // where a reply shown on the console is also kept
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
