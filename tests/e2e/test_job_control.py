@@ -16,6 +16,7 @@ from harness import (CLIENT, RUN_DEADLINE, FakeServer, InTemporaryDirectory, chu
 from terminal import CTRL_Z, SHELL_PROMPT, TerminalClient
 
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
+ROUNDS = 20  # of Ctrl-Z and fg on a typed line
 
 # A wrapper shaped like scripts/try: a server started in the background, then
 # the client in the foreground as a child of the script's shell (not exec'd).
@@ -41,8 +42,12 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
     def test_ctrl_z_then_fg_brings_the_line_back_every_time(self):
         go_on = threading.Event()
         self.addCleanup(go_on.set)  # never leave the server waiting for its cue
+        # The server waits for "dump" through all the rounds below, each with
+        # its own deadline: its watchdog must outlast them all, or a loaded
+        # machine sees the server give up while the test is still going.
         server = FakeServer([expect(b"dump"), chunk(b"first;"), wait_for(go_on),
-                             chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")])
+                             chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")],
+                            watchdog=RUN_DEADLINE * (ROUNDS + 4))
         self.addCleanup(server.stop)
         with open(os.path.join(self.cwd, "wrapper"), "w") as script:
             script.write(WRAPPER)
@@ -65,7 +70,7 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
                            shell.screen.cursor.x == len("Ok> abc") and shell.editing(),
                            "Ok> abc with the cursor after it")
 
-        for stops in range(1, 21):
+        for stops in range(1, ROUNDS + 1):
             # The echo first: keys still unread when Ctrl-Z comes are dropped
             # by the terminal itself.
             shell.type(b"abc")
@@ -77,7 +82,7 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
         # Once more while a reply is held back; a line is typed ahead after fg.
         shell.type(b"dump\r")
         shell.wait_for(lambda lines: shell.cursor_line() == "first;", "the first chunk")
-        stop_and_continue(21)
+        stop_and_continue(ROUNDS + 1)
         shell.wait_for(lambda lines: "./wrapper %d" % server.port in lines, "the job named")
         shell.type(b"abc")
         shell.wait_for(lambda lines: shell.cursor_line() == "abc", "the terminal's echo")
