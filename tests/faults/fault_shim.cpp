@@ -9,7 +9,7 @@
 // FAULT_LOG_MARK   the session log is the file whose path contains this text
 // FAULT_OFFERED    file that gets, in order, what the client offered to
 //                  standard output and error: what each write moved, and all
-//                  of a write that the shim failed
+//                  of a write that the shim failed for good
 //
 // Without FAULT_KIND the shim only counts. When the fault fires, the counters
 // at that moment and the call's flags are copied aside, so the runner knows
@@ -345,7 +345,8 @@ ssize_t write(int fd, const void* data, size_t size) {
     const bool offers = offered_fd >= 0 && (fd == 1 || fd == 2);
     if ((fd == 1 || fd == 2 || (fd >= 0 && (fd == file_fd || fd == log_fd))) && count(kind)) {
         if (action == a_errno) {
-            if (offers) {
+            // What the client tries again (EINTR, EAGAIN) is recorded when it goes through.
+            if (offers && fault_errno != EINTR && fault_errno != EAGAIN) {
                 next(offered_fd, data, size);
             }
             return fail(fault_errno, -1L);
