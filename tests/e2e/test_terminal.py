@@ -95,10 +95,10 @@ class AtTheTerminal(TerminalTest, unittest.TestCase):
         self.addCleanup(client.close)
         client.wait_for(lambda lines: client.cursor_line() == "Ok> first;", "the first chunk")
         client.interrupt()
-        go_on.set()
         # There is no prompt to return to: what arrived stays, nothing more is sent.
         self.assertEqual(client.wait_exit(), -signal.SIGINT)
         self.assertIn("Ok> first;^C", client.lines())
+        go_on.set()
         server.stop()
         self.assertEqual(server.received, b"dump")
 
