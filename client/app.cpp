@@ -133,7 +133,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     using Action = CommandLine::Action;
     switch (line.action) {
     case Action::usage:
-        console.show(naming(texts::usage, program));
+        console.show_failure(naming(texts::usage, program)); // quiet: on standard error
         // A person, not a script, gets a pointer to the help.
         if (platform::is_terminal(platform::standard_error)) {
             console.report(texts::see_help);
@@ -149,7 +149,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         console.report(line.error + "; " + naming(texts::options_usage, program));
         return Outcome::failed;
     case Action::no_port:
-        console.show(naming(texts::no_port, program));
+        console.show_failure(naming(texts::no_port, program));
         return Outcome::failed;
     case Action::run:
         break;
@@ -202,7 +202,9 @@ int run(int argc, char* argv[]) {
     ConsoleMode mode;
     mode.quiet = line.options.quiet;
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
-    mode.interactive = platform::is_terminal(platform::standard_input);
+    // With -c there is no prompt to return to: Ctrl-C ends the run, as in a script.
+    mode.interactive =
+        platform::is_terminal(platform::standard_input) && line.options.commands.empty();
     // Quiet, there are no prompts to draw; with -c, no lines to edit.
     mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
                          line.options.commands.empty() && line_editor_available();

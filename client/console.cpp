@@ -1,5 +1,6 @@
 #include "client/console.h"
 
+#include "client/platform/terminal.h"
 #include "client/texts.h"
 
 namespace cmdclient {
@@ -13,7 +14,8 @@ constexpr std::size_t error_buffer_size = 1024;
 
 Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),
-      err_("standard error", error_buffer_size, err_fd), mode_(mode) {
+      err_("standard error", error_buffer_size, err_fd), mode_(mode),
+      error_is_terminal_(platform::is_terminal(err_fd)) {
     if (mode_.editor_prompt) {
         out_.track_line_tail();
     }
@@ -44,7 +46,14 @@ bool Console::flush() {
 }
 
 void Console::show_failure(std::string_view text) {
+    // A failure starts a line of its own at a terminal, and in the log, which
+    // keeps the terminal's form; a pipe's and a file's bytes stay as they are.
+    if (mode_.shows_each_chunk && !out_.ends_line()) {
+        out_.write("\n");
+        out_.at_line_start();
+    }
     if (log_.active()) {
+        log_.end_line();
         log_.write(text);
     }
     if (mode_.quiet) {
@@ -52,19 +61,24 @@ void Console::show_failure(std::string_view text) {
         err_.write(text);
         err_.flush();
     } else {
-        show(text);
+        out_.write(text);
     }
 }
 
 void Console::break_line() {
-    if (!mode_.shows_each_chunk) {
-        return;
+    // The terminal echoes the key ("^C") where the cursor is: after a line
+    // ended here, that is the start of a row, so the notice on standard error
+    // starts the next one; a partly shown line is ended on standard output.
+    bool row_started = false;
+    if (mode_.shows_each_chunk) {
+        if (!out_.ends_line()) {
+            out_.write("\n");
+            out_.at_line_start();
+            row_started = true;
+        }
+        clear_before_prompt_ = true;
     }
-    if (!out_.ends_line()) {
-        out_.write("\n");
-        out_.at_line_start();
-    }
-    clear_before_prompt_ = true;
+    new_row_before_report_ = error_is_terminal_ && !row_started;
 }
 
 void Console::prompt() {
@@ -107,6 +121,10 @@ void Console::line_dropped() {
 void Console::report(std::string_view message) {
     log_.report(message);
     flush();
+    if (new_row_before_report_) {
+        new_row_before_report_ = false;
+        err_.write("\n");
+    }
     err_.write(texts::error_prefix);
     err_.write(message);
     err_.write("\n");

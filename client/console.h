@@ -47,13 +47,16 @@ class Console {
     // Shows what is shown only when not quiet (the log takes it either way).
     void show_unless_quiet(std::string_view text);
     // Shows one of the fixed failure texts ("Exception!", ...): on standard
-    // output, or on standard error when the console is quiet.
+    // output, or on standard error when the console is quiet. At a terminal,
+    // and in the log, a partly shown line is ended first.
     void show_failure(std::string_view text);
 
     // At a terminal, a reply cut short by Ctrl-C ends its partly shown line,
     // so that the notice stands on a line of its own, and the next prompt
     // clears its line first: the terminal's own "^C" echo may have landed
-    // there. Nothing changes on a pipe.
+    // there. After a line that ended, the next report (the notice) starts a
+    // row of its own on a standard error that is a terminal, below the echo.
+    // Nothing changes on a pipe.
     void break_line();
 
     // Leaves the prompt "Ok> " for the next line (none when quiet). When the
@@ -92,6 +95,8 @@ class Console {
     ConsoleMode mode_;
     bool prompt_pending_ = false;
     bool clear_before_prompt_ = false;
+    bool error_is_terminal_;
+    bool new_row_before_report_ = false;
 };
 
 } // namespace cmdclient

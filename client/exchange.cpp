@@ -228,6 +228,13 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
 
 Outcome exchange(Session& session, const std::string& command, const std::string& target) {
     Console& console = session.console;
+    // Nothing is sent whose reply could not be shown: what is pending for
+    // standard output is written first, and one whose reader has gone ends
+    // the run as a write to it would.
+    console.flush();
+    if (!console.output().check_reader()) {
+        return Outcome::failed;
+    }
     Lost lost;
     bool cancelled = false;
     const Outcome sent = send_command(session, command, lost, cancelled);

@@ -80,6 +80,13 @@ void Output::release() {
     held_.clear();
 }
 
+bool Output::check_reader() {
+    if (fd_ >= 0 && error_ == 0 && platform::reader_gone(fd_, kind_)) {
+        fail(platform::broken_write());
+    }
+    return error_ == 0;
+}
+
 void Output::fail(int error) noexcept {
     if (error_ == 0) {
         error_ = error != 0 ? error : EIO;

@@ -61,6 +61,10 @@ class Output {
     // Writes out what it can by `deadline`, as the run ends by a signal.
     void flush_before_ending(net::Clock::time_point deadline) { write_held(deadline); }
 
+    // A pipe or socket whose reader has gone fails as a write to it would,
+    // though nothing is pending: false once it has failed.
+    bool check_reader();
+
     // Fails it as a write from elsewhere did (the first error stays).
     void fail(int error) noexcept;
     // The system's error number of its first failure, or 0.

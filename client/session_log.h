@@ -37,6 +37,13 @@ class SessionLog {
     void prompt() noexcept { prompt_held_ = active_; }
     // The line read at the prompt, written after it with a newline.
     void line_read(std::string_view line);
+    // Ends a line that the text written last left open (a reply cut short),
+    // as a terminal shows the failure that follows on a line of its own.
+    void end_line() {
+        if (active_ && !at_line_start_) {
+            write("\n");
+        }
+    }
     // One of the client's own lines ("cmdclient: ..."), on a line of its own.
     void report(std::string_view line);
 

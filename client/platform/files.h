@@ -55,6 +55,14 @@ OutputKind output_kind(int fd) noexcept;
 long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,
                            bool writable) noexcept;
 
+// True when the reader of a pipe or socket `fd` has gone (the system says so
+// without a write); false for other kinds, and when it cannot be told.
+bool reader_gone(int fd, OutputKind kind) noexcept;
+// What a write to a descriptor whose reader has gone does, without writing:
+// the signal that ends the process (SIGPIPE, unless ignored or blocked), and
+// the error the write would report.
+int broken_write() noexcept;
+
 // Opens a reply file for writing, replacing its contents (in text mode where
 // the platform has one): the descriptor, or -1 with the error in last_error().
 // Opening a FIFO waits for its reader; a stop signal cuts that short.

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <limits.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -67,6 +69,20 @@ OutputKind output_kind(int fd) noexcept {
         return OutputKind::pipe;
     }
     return S_ISSOCK(status.st_mode) ? OutputKind::socket : OutputKind::other;
+}
+
+bool reader_gone(int fd, OutputKind kind) noexcept {
+    if (kind != OutputKind::pipe && kind != OutputKind::socket) {
+        return false;
+    }
+    // The error and hang-up conditions are reported whatever is asked for.
+    pollfd entry{fd, 0, 0};
+    return ::poll(&entry, 1, 0) == 1 && (entry.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+int broken_write() noexcept {
+    ::raise(SIGPIPE);
+    return EPIPE;
 }
 
 long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,

@@ -44,6 +44,15 @@ class ArgumentErrors(unittest.TestCase):
                 self.assertEqual(result.stdout, program_name() + PORT_ERROR)
                 self.assertEqual((result.returncode, result.stderr), (1, b""))
 
+    def test_quiet_puts_the_usage_and_port_errors_on_standard_error(self):
+        usage = b"usage: " + program_name() + text(b" [hostname] port#\n")
+        for args, message in ((["-q"], usage), (["-q", "-c", "regs", "x"],
+                                                 program_name() + PORT_ERROR)):
+            with self.subTest(args=args):
+                result = run_client(args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (1, b"", message))
+
 
 class Connecting(unittest.TestCase):
     """Each case names where the client must connect, given the listener's port."""

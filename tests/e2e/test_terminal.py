@@ -8,13 +8,15 @@ import re
 import select
 import signal
 import stat
+import subprocess
 import tempfile
 import threading
 import time
 import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, WINDOWS, FakeServer, InTemporaryDirectory,
-                     chunk, expect, live_client, notify, send, text, wait_for)
+                     chunk, close, expect, live_client, notify, reset, send, text,
+                     wait_for)
 from terminal import TerminalTest, CTRL_C, CTRL_D, CTRL_Z, LEFT, SHELL_PROMPT, TAB, UP, TerminalClient
 
 SHELL = ["bash", "--norc", "--noprofile", "-i"]
@@ -48,21 +50,57 @@ class AtTheTerminal(TerminalTest, unittest.TestCase):
                                                "Ok> mem 1 8", "8 bytes"])
 
     def test_ctrl_c_leaves_the_notice_and_the_next_prompt_on_lines_of_their_own(self):
+        notice = "cmdclient: interrupted: discarding the rest of the reply (Ctrl-C again to quit)"
+        # What arrived before the key, and the rows the screen ends with above
+        # the prompt: a partly shown line keeps only what arrived, and after
+        # a line that ended, the terminal's echo of the key keeps its row.
+        cases = [(b"0101 part", ["0101 part^C", notice]),
+                 (b"0101 whole\n", ["0101 whole", "^C", notice])]
+        for arrived, rows in cases:
+            with self.subTest(arrived=arrived):
+                go_on = threading.Event()
+                self.addCleanup(go_on.set)
+                server, client = self.start([expect(b"dump"), chunk(arrived), wait_for(go_on),
+                                             chunk(b"of it\nOk")])
+                client.type(b"dump\r")
+                client.wait_for(lambda lines: arrived.decode().strip() in lines, "what arrived")
+                client.interrupt()
+                client.wait_for(lambda lines: notice in lines, "the notice on a row of its own")
+                go_on.set()
+                client.wait_for_prompt()
+                lines = [line for line in client.lines() if line]
+                self.assertEqual(lines[-1 - len(rows):-1], rows)
+
+    def test_a_lost_connection_ends_the_partly_shown_line_first(self):
+        cases = [(close(), ["abcd", "Exception!"]),
+                 (reset(), ["abcd", "status == -1  errno == 104 in Socket::recv", "Exception!"])]
+        for ending, rows in cases:
+            with self.subTest(rows=rows):
+                server, client = self.start([expect(b"regs"), chunk(b"abcd"), ending])
+                client.type(b"regs\r")
+                self.assertEqual(client.wait_exit(), 1)
+                lines = client.lines()
+                self.assertIn("abcd", lines)
+                at = lines.index("abcd")
+                self.assertEqual(lines[at:at + len(rows)], rows)
+
+    def test_ctrl_c_with_commands_ends_the_run_by_the_signal(self):
         go_on = threading.Event()
         self.addCleanup(go_on.set)
-        server, client = self.start([expect(b"dump"), chunk(b"0101 part"), wait_for(go_on),
-                                     chunk(b"of it\nOk")])
-        client.type(b"dump\r")
-        client.wait_for(lambda lines: client.cursor_line() == "0101 part", "the partial line")
+        server = FakeServer([expect(b"dump"), chunk(b"first;"), wait_for(go_on), chunk(b"Ok"),
+                             expect(b"regs"), chunk(b"A=1\nOk")])
+        self.addCleanup(server.stop)
+        client = TerminalClient(server.port, self.cwd, command=CLIENT_PREFIX + [
+            CLIENT, "-c", "dump", "-c", "regs", str(server.port)])
+        self.addCleanup(client.close)
+        client.wait_for(lambda lines: client.cursor_line() == "Ok> first;", "the first chunk")
         client.interrupt()
-        client.wait_for(lambda lines: any(line.startswith("cmdclient: interrupted")
-                                          for line in lines), "the notice on a line of its own")
+        # There is no prompt to return to: what arrived stays, nothing more is sent.
+        self.assertEqual(client.wait_exit(), -signal.SIGINT)
+        self.assertIn("Ok> first;^C", client.lines())
         go_on.set()
-        client.wait_for_prompt()
-        # The partial line keeps only what arrived, and the prompt has its own line.
-        lines = [line for line in client.lines() if line]
-        self.assertEqual(lines[-3:-1], ["0101 part^C", "cmdclient: interrupted: discarding the "
-                                        "rest of the reply (Ctrl-C again to quit)"])
+        server.stop()
+        self.assertEqual(server.received, b"dump")
 
     def test_with_no_arguments_a_person_is_pointed_to_the_help(self):
         client = TerminalClient(0, self.cwd, command=CLIENT_PREFIX + [CLIENT])
@@ -326,6 +364,31 @@ PROMPT_ON_SCREEN = b"Ok>" if WINDOWS else b"Ok> "
 def on_screen(data):
     """The text a terminal shows, without the drawing sequences."""
     return CURSOR_CONTROL.sub(b"", data) if WINDOWS else data
+
+
+@unittest.skipIf(WINDOWS, "a pseudo-terminal")
+class ReaderGone(unittest.TestCase):
+
+    def test_no_command_is_sent_once_standard_output_has_lost_its_reader(self):
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        read_end, write_end = os.pipe()
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server:
+            client = subprocess.Popen(CLIENT_PREFIX + [CLIENT, str(server.port)], stdin=slave,
+                                      stdout=write_end, stderr=subprocess.DEVNULL)
+            os.close(slave)
+            os.close(write_end)
+            try:
+                self.assertTrue(read_until(read_end, b"Ok> ").endswith(b"Ok> "))
+                os.close(read_end)  # as `tee` ends on Ctrl-C, at the prompt
+                os.write(master, b"regs\n")
+                status = client.wait(RUN_DEADLINE)
+            finally:
+                if client.poll() is None:
+                    client.kill()
+                    client.wait()
+        self.assertEqual(status, -signal.SIGPIPE)
+        self.assertEqual(server.received, b"")
 
 
 class ShownAtOnce(unittest.TestCase):

@@ -7,6 +7,9 @@
 // FAULT_ACTION  errno:N | short1 | half | eof | storm
 // FAULT_FILE_MARK  a redirect file is one whose path contains this text
 // FAULT_LOG_MARK   the session log is the file whose path contains this text
+// FAULT_OFFERED    file that gets, in order, what the client offered to
+//                  standard output and error: what each write moved, and all
+//                  of a write that the shim failed for good
 //
 // Without FAULT_KIND the shim only counts. When the fault fires, the counters
 // at that moment and the call's flags are copied aside, so the runner knows
@@ -74,6 +77,7 @@ const char* file_mark = nullptr;
 int file_fd = -1;       // the open redirect file's descriptor
 const char* log_mark = nullptr;
 int log_fd = -1; // the session log's descriptor
+int offered_fd = -1; // FAULT_OFFERED's descriptor
 bool connected = false; // allocations count only once the connection stands
 bool inside = false;    // our own calls (dlsym, fileno, ...) are not counted
 
@@ -115,6 +119,11 @@ __attribute__((constructor)) void set_up() {
         if (fd >= 0) {
             real<int (*)(int)>("close")(fd);
         }
+    }
+    const char* offered = getenv("FAULT_OFFERED");
+    if (offered != nullptr) {
+        offered_fd = real<int (*)(const char*, int, ...)>("open")(
+            offered, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     }
     file_mark = getenv("FAULT_FILE_MARK");
     log_mark = getenv("FAULT_LOG_MARK");
@@ -333,15 +342,26 @@ ssize_t write(int fd, const void* data, size_t size) {
                       : fd == 2         ? k_write2
                       : fd == log_fd ? k_log_write
                                         : k_file_write;
+    const bool offers = offered_fd >= 0 && (fd == 1 || fd == 2);
     if ((fd == 1 || fd == 2 || (fd >= 0 && (fd == file_fd || fd == log_fd))) && count(kind)) {
         if (action == a_errno) {
+            // What the client tries again (EINTR, EAGAIN) is recorded when it goes through.
+            if (offers && fault_errno != EINTR && fault_errno != EAGAIN) {
+                next(offered_fd, data, size);
+            }
             return fail(fault_errno, -1L);
         }
         if (action == a_short1 || action == a_half) {
             size = shortened(size);
         }
     }
-    return next(fd, data, size);
+    const ssize_t written = next(fd, data, size);
+    if (offers && written > 0) {
+        const int error = errno;
+        next(offered_fd, data, static_cast<size_t>(written));
+        errno = error;
+    }
+    return written;
 }
 
 // Opening a redirect file: the plain calls and the C library's stream, by

@@ -104,7 +104,7 @@ SESSIONS = {
             ["reply-5.txt"]),
 }
 # Options before the port, per session.
-OPTIONS = {"log": ["-L", LOG]}
+OPTIONS = {"log": ["--echo", "-L", LOG]}
 TERMINAL_SESSIONS = {"terminal"}
 
 
@@ -182,8 +182,9 @@ class Run:
         self.port = server.port
         with tempfile.TemporaryDirectory() as cwd:
             counts = os.path.join(cwd, ".counts")
+            offered = os.path.join(cwd, ".offered")
             env = dict(os.environ, LD_PRELOAD=SHIM, FAULT_COUNTS=counts, FAULT_FILE_MARK=FILE_MARK,
-                       FAULT_LOG_MARK=LOG)
+                       FAULT_LOG_MARK=LOG, FAULT_OFFERED=offered)
             if kind:
                 env.update(FAULT_KIND=kind, FAULT_CALL=str(call), FAULT_ACTION=action(fault))
             if session in TERMINAL_SESSIONS:
@@ -216,6 +217,9 @@ class Run:
             if os.path.exists(os.path.join(cwd, LOG)):
                 with open(os.path.join(cwd, LOG), "rb") as f:
                     self.log = f.read()
+            # What the client offered to standard output and error, in order.
+            with open(offered, "rb") as f:
+                self.offered = f.read()
             with open(counts, "rb") as f:
                 fields = COUNTS_LAYOUT.unpack(f.read(COUNTS_LAYOUT.size))
         self.calls = dict(zip(KINDS, fields[:len(KINDS)]))
@@ -297,6 +301,10 @@ def judge(run, clean):
         return "ended by signal %d" % -run.status
     if not run.fired and run.kind != "storm":
         return "the fault never fired: the call count differs from the clean run's"
+    if OPTIONS.get(run.session) and run.kind not in ("log_open", "log_write"):
+        problem = log_matches_offered(run.log, run.offered)
+        if problem:
+            return problem
     if run.outcome() == clean.outcome():
         return None
     expected = expected_outcome(run, clean)
@@ -306,6 +314,25 @@ def judge(run, clean):
     if problem is None:
         return None
     return artefact(run) or problem
+
+
+# Where a terminal ends a partly shown line, and so the log does: before a
+# failure line and before one of the client's own lines.
+ENDED_BEFORE = (b"cmdclient: ", b"Exception", b"status == -1")
+
+
+def log_matches_offered(log, offered):
+    """None when the log holds what the client offered to standard output and
+    error, in order, but for newlines ending a partial line before
+    ENDED_BEFORE; else where the two part."""
+    at = 0
+    for index, byte in enumerate(log):
+        if at < len(offered) and offered[at] == byte:
+            at += 1
+        elif byte != ord("\n") or not log[index + 1:].startswith(ENDED_BEFORE):
+            return "the log %r parts from what was offered, %r" % (log[index:index + 60],
+                                                                   offered[at:at + 60])
+    return None if at == len(offered) else "the log lacks %r" % clip(offered[at:])
 
 
 def artefact(run):
@@ -512,6 +539,9 @@ def clean_run(session):
             first.log != second.log:
         sys.exit("fault injection: the clean %s session is not repeatable (hung: %s)"
                  % (session, first.hung))
+    if OPTIONS.get(session) and log_matches_offered(first.log, first.offered):
+        sys.exit("fault injection: the clean %s session's log: %s"
+                 % (session, log_matches_offered(first.log, first.offered)))
     if first.calls["send"] != len(SESSIONS[session][1]):
         sys.exit("fault injection: the clean %s session sent %d times for %d commands"
                  % (session, first.calls["send"], len(SESSIONS[session][1])))
