@@ -117,10 +117,11 @@ int open_log_file(const char* name, bool& mid_line) noexcept {
     if (fd < 0) {
         return -1;
     }
+    // A file we may only write cannot say how it ends: a blank line is better
+    // than one glued to the line a killed run left.
     char last = '\n';
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-        ::pread(fd, &last, 1, status.st_size - 1) == 1) {
-        mid_line = last != '\n';
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        mid_line = ::pread(fd, &last, 1, status.st_size - 1) != 1 || last != '\n';
     }
     return fd;
 }
