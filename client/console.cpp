@@ -14,6 +14,7 @@ constexpr std::size_t error_buffer_size = 1024;
 Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),
       err_("standard error", error_buffer_size, err_fd), mode_(mode) {
+    out_.end_run_on_broken_pipe();
     if (mode_.editor_prompt) {
         out_.track_line_tail();
     }

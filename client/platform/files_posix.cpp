@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <fnmatch.h>
 #include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -92,6 +94,30 @@ long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_
         break;
     }
     return net::with_stop_signals_let_through([&] { return write_some(fd, data, size); });
+}
+
+long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
+                               bool writable) noexcept {
+    // Only a pipe or a socket raises SIGPIPE: held back for this write alone,
+    // and the one it raised taken before it is let through again.
+    if (kind != OutputKind::pipe && kind != OutputKind::socket) {
+        return write_without_waiting(fd, kind, data, size, writable);
+    }
+    sigset_t pipe_signal;
+    sigset_t before;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+    const long written = write_without_waiting(fd, kind, data, size, writable);
+    const int error = errno;
+    if (written < 0 && error == EPIPE) {
+        const timespec no_wait{0, 0};
+        while (::sigtimedwait(&pipe_signal, nullptr, &no_wait) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
+    return written;
 }
 
 int open_reply_file(const char* name) noexcept {

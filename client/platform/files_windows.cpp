@@ -30,6 +30,11 @@ long write_without_waiting(int fd, OutputKind, const char* data, std::size_t siz
     return write_some(fd, data, size);
 }
 
+long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
+                               bool writable) noexcept {
+    return write_without_waiting(fd, kind, data, size, writable); // no SIGPIPE here
+}
+
 int open_reply_file(const char* name) noexcept {
     return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
 }

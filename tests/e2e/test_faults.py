@@ -5,6 +5,7 @@ while a reply is still on its way."""
 
 import hashlib
 import os
+import select
 import subprocess
 import tempfile
 import threading
@@ -134,6 +135,44 @@ class UnwritableOutput(unittest.TestCase):
                 self.assertEqual(result.returncode, 0)
                 with open(os.path.join(cwd, "ok.txt"), "rb") as f:
                     self.assertEqual(f.read(), text(b"kept\n"))
+
+    @unittest.skipIf(WINDOWS, "no FIFOs")
+    def test_a_fifo_whose_reader_leaves_costs_that_file_alone(self):
+        part = b"p" * 1000
+        gone = b"cmdclient: cannot write %s 'ff': Broken pipe\n"
+        # Options, the first line, standard output, standard error, exit status.
+        cases = {
+            "log": (["-L", "ff"], b"big", transcript(part + b"rest\nOk> two\nOk> "),
+                    gone % b"log file", 0),
+            "reply file": ([], b"big > ff", transcript(b"Ok> two\nOk> "), gone % b"reply file", 0),
+            "reply file, -e": (["-e"], b"big > ff", transcript(b"Ok> "),
+                               b"cmdclient: line 1: 'big': " + gone[11:] % b"reply file", 3),
+        }
+        for name, (options, first, stdout, stderr, status) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                fifo = os.path.join(cwd, "ff")
+                os.mkfifo(fifo)
+                reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+                go_on = threading.Event()
+
+                def leave():
+                    # The reader takes the first bytes, then goes.
+                    select.select([reader], [], [], RUN_DEADLINE)
+                    os.close(reader)
+                    go_on.set()
+
+                leaving = threading.Thread(target=leave)
+                leaving.start()
+                script = [expect(b"big"), chunk(part), wait_for(go_on), chunk(b"rest\nOk"),
+                          expect(b"second"), chunk(b"two\nOk")]
+                with FakeServer(script[:4] if status else script) as server:
+                    result = subprocess.run(CLIENT_PREFIX + [CLIENT] + options + [str(server.port)],
+                                            input=first + b"\nsecond\n", capture_output=True,
+                                            cwd=cwd, timeout=RUN_DEADLINE)
+                leaving.join()
+                self.assertEqual((result.returncode, result.stderr), (status, stderr))
+                self.assertEqual(result.stdout, stdout)
+                self.assertEqual(server.received, b"big" if status else b"bigsecond")
 
     def test_output_that_cannot_be_written_fails_the_run(self):
         with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \
