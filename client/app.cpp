@@ -239,8 +239,9 @@ int run(int argc, char* argv[]) {
     // Output that never arrived (a full disk behind standard output, say) must
     // not pass for a clean run in a script.
     console.flush();
-    return console.report_failure(console.output()) ? exit_status(Outcome::failed)
-                                                    : exit_status(outcome);
+    const bool output_failed = console.report_failure(console.output());
+    console.close_log();
+    return output_failed ? exit_status(Outcome::failed) : exit_status(outcome);
 }
 
 } // namespace cmdclient

@@ -122,6 +122,12 @@ bool Console::report_failure(Output& output) {
     return output.error() != 0;
 }
 
+void Console::close_log() {
+    if (log_.active() && !log_.close()) {
+        report_failure(log_.output());
+    }
+}
+
 void Console::flush_before_ending(net::Clock::time_point deadline) {
     // The log first: a file, it seldom waits.
     log_.flush_before_ending(deadline);

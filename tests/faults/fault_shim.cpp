@@ -49,12 +49,13 @@ enum Kind {
     k_storm,
     k_log_open,
     k_log_write,
+    k_log_close,
     kind_count
 };
 const char* const kind_names[kind_count] = {
     "socket", "setsockopt", "connect",   "send",       "recv",       "poll",   "read0",
     "write1", "write2",     "file_open", "file_write", "file_close", "malloc", "storm",
-    "log_open", "log_write"};
+    "log_open", "log_write", "log_close"};
 
 // The layout the runner reads (tests/faults/run_faults.py, COUNTS_LAYOUT).
 struct Counters {
@@ -408,6 +409,9 @@ int close(int fd) {
     static auto next = real<int (*)(int)>("close");
     if (fd >= 0 && fd == log_fd) {
         log_fd = -1;
+        const bool hit = count(k_log_close) && action == a_errno;
+        const int result = next(fd);
+        return hit ? fail(fault_errno, -1) : result;
     }
     if (fd < 0 || fd != file_fd) {
         return next(fd);
