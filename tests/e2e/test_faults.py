@@ -12,7 +12,7 @@ import threading
 import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RESET_LINE, RUN_DEADLINE, WINDOWS, FakeServer,
-                     check_loss_reported,
+                     check_loss_reported, refused_port,
                      chunk, close, expect, live_client, reset, session, text, transcript, wait_for)
 
 
@@ -173,6 +173,21 @@ class UnwritableOutput(unittest.TestCase):
                 self.assertEqual((result.returncode, result.stderr), (status, stderr))
                 self.assertEqual(result.stdout, stdout)
                 self.assertEqual(server.received, b"big" if status else b"bigsecond")
+
+    @unittest.skipIf(WINDOWS, "no SIGPIPE")
+    def test_standard_error_whose_reader_has_gone_costs_only_its_lines(self):
+        holder, port = refused_port()
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            result = subprocess.run(CLIENT_PREFIX + [CLIENT, str(port)],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=writer, timeout=RUN_DEADLINE)
+        finally:
+            os.close(writer)
+            holder.close()
+        self.assertEqual((result.returncode, result.stdout),
+                         (1, BANNER + text(b"Exception was caught:Could not bind to port.\n\n")))
 
     def test_output_that_cannot_be_written_fails_the_run(self):
         with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \
