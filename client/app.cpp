@@ -13,6 +13,7 @@
 #include "net/platform.h"
 #include "net/wait.h"
 
+#include <cstring>
 #include <new>
 #include <optional>
 #include <string>
@@ -192,10 +193,15 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     return outcome;
 }
 
-} // namespace
+// Says that memory ran out when no console stands to say it: one line,
+// written as it is, without allocating.
+void report_out_of_memory() noexcept {
+    for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
+        platform::write_some(platform::standard_error, text, std::strlen(text));
+    }
+}
 
-int run(int argc, char* argv[]) {
-    platform::open_missing_standard_descriptors();
+int run_client(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
     const CommandLine line = read_command_line(argc, argv);
@@ -241,8 +247,22 @@ int run(int argc, char* argv[]) {
     // Output that never arrived (a full disk behind standard output, say) must
     // not pass for a clean run in a script.
     console.flush();
-    return console.report_failure(console.output()) ? exit_status(Outcome::failed)
-                                                    : exit_status(outcome);
+    const bool output_failed = console.report_failure(console.output());
+    console.close_log();
+    return output_failed ? exit_status(Outcome::failed) : exit_status(outcome);
+}
+
+} // namespace
+
+int run(int argc, char* argv[]) {
+    platform::open_missing_standard_descriptors();
+    // Every allocation of the run is inside: the console's own buffers too.
+    try {
+        return run_client(argc, argv);
+    } catch (const std::bad_alloc&) {
+        report_out_of_memory();
+        return exit_status(Outcome::failed);
+    }
 }
 
 } // namespace cmdclient

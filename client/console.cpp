@@ -16,6 +16,7 @@ Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),
       err_("standard error", error_buffer_size, err_fd), mode_(mode),
       error_is_terminal_(platform::is_terminal(err_fd)) {
+    out_.end_run_on_broken_pipe();
     if (mode_.editor_prompt) {
         out_.track_line_tail();
     }
@@ -137,6 +138,12 @@ bool Console::report_failure(Output& output) {
         report(failure);
     }
     return output.error() != 0;
+}
+
+void Console::close_log() {
+    if (log_.active() && !log_.close()) {
+        report_failure(log_.output());
+    }
 }
 
 void Console::flush_before_ending(net::Clock::time_point deadline) {

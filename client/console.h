@@ -82,6 +82,10 @@ class Console {
     // run for a clean one. True when it has failed.
     bool report_failure(Output& output);
 
+    // Closes the session log as the run ends; a failed close is reported as
+    // a failed write is, and costs nothing else.
+    void close_log();
+
     // Writes out both streams by `deadline`, as the run ends by a signal.
     void flush_before_ending(net::Clock::time_point deadline);
 

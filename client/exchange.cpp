@@ -103,11 +103,21 @@ class Reply {
     // The relay's sink.
     void write(std::string_view text) {
         if (discarding_) {
+            chunk_discarded_ = true;
             return;
         }
-        out_.write(text);
-        if (log_ != nullptr && log_->active()) {
-            log_->write(text); // the log takes what the console shows
+        show(text);
+    }
+    // The "O" held back from the chunk before is no closing "Ok" after all: it
+    // is written even when discarding, if that chunk came before the Ctrl-C.
+    void write_held(std::string_view text) {
+        if (!discarding_ || chunk_discarded_) {
+            write(text);
+            return;
+        }
+        show(text);
+        if (to_console_) {
+            console_.break_line(); // it stands before the next prompt
         }
     }
     bool strips_marker() const noexcept { return strip_marker_; }
@@ -122,6 +132,13 @@ class Reply {
     }
 
   private:
+    void show(std::string_view text) {
+        out_.write(text);
+        if (log_ != nullptr && log_->active()) {
+            log_->write(text); // the log takes what the console shows
+        }
+    }
+
     bool end(Outcome outcome) {
         ending_ = outcome;
         return false;
@@ -166,6 +183,7 @@ class Reply {
     bool strip_marker_;
     bool first_ = true;
     bool discarding_ = false;
+    bool chunk_discarded_ = false; // a chunk came after the Ctrl-C
     Outcome ending_ = Outcome::going_on;
     std::optional<Lost> lost_;
 };

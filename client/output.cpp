@@ -107,8 +107,9 @@ void Output::write_held(net::Deadline deadline) {
     std::size_t done = 0;
     bool writable = false;
     while (done < held_.size() && fd_ >= 0 && error_ == 0) {
-        const long written = platform::write_without_waiting(fd_, kind_, held_.data() + done,
-                                                             held_.size() - done, writable);
+        const auto write = broken_pipe_ends_run_ ? platform::write_without_waiting
+                                                 : platform::write_without_pipe_signal;
+        const long written = write(fd_, kind_, held_.data() + done, held_.size() - done, writable);
         writable = false;
         if (written > 0) {
             done += static_cast<std::size_t>(written);

@@ -65,6 +65,10 @@ class Output {
     // though nothing is pending: false once it has failed.
     bool check_reader();
 
+    // A reader that leaves ends the run by SIGPIPE, as it ends other filters
+    // (standard output alone); elsewhere it is a failed write like any other.
+    void end_run_on_broken_pipe() noexcept { broken_pipe_ends_run_ = true; }
+
     // Fails it as a write from elsewhere did (the first error stays).
     void fail(int error) noexcept;
     // The system's error number of its first failure, or 0.
@@ -104,6 +108,7 @@ class Output {
     int error_ = 0;
     bool open_failed_ = false;
     bool reported_ = false;
+    bool broken_pipe_ends_run_ = false;
     bool tracks_tail_ = false;
     bool ends_line_ = true;
     bool tail_known_ = true;

@@ -21,6 +21,8 @@ enum class ReplyEnd {
 // chunk: true, or false when the reply cannot go on (a lost connection, say).
 // `sink` takes the reply's text:
 //   sink.write(std::string_view)  the reply's bytes, in order, never accumulated;
+//   sink.write_held(std::string_view)  the "O" held back (below), written after
+//                                 all: one of those bytes, in its place;
 //   sink.strips_marker()          true: the closing "Ok" is left out of them;
 //   sink.after_chunk()            after each chunk that did not end it: false
 //                                 ends the relay there.
@@ -38,7 +40,7 @@ ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
     bool ends_in_o = false; // the text received so far ends in 'O'
     const auto cut_short = [&] {
         if (ends_in_o && strip) {
-            sink.write("O");
+            sink.write_held("O");
         }
         return ReplyEnd::cut_short;
     };
@@ -62,7 +64,7 @@ ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
                 return ReplyEnd::end_marker;
             }
             if (strip) {
-                sink.write("O");
+                sink.write_held("O");
             }
         }
         if (size >= 2 && chunk[size - 2] == 'O' && chunk[size - 1] == 'k') {

@@ -63,6 +63,14 @@ bool SessionLog::flush() {
     return out_.error() == 0;
 }
 
+bool SessionLog::close() {
+    if (active_) {
+        active_ = false;
+        out_.close();
+    }
+    return out_.error() == 0;
+}
+
 void SessionLog::flush_before_ending(net::Clock::time_point deadline) {
     if (!active_) {
         return;

@@ -50,6 +50,9 @@ class SessionLog {
     // Writes out what the buffer holds (not a line still held for its stamp):
     // false when the log failed (then it is inactive from here on).
     bool flush();
+    // Writes out and closes the log at the end of the run: false when that
+    // failed (output() says why); it is inactive from here on.
+    bool close();
     // Writes out everything, held lines and prompt too, by `deadline`, as
     // the run ends by a signal.
     void flush_before_ending(net::Clock::time_point deadline);

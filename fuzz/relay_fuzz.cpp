@@ -60,6 +60,7 @@ struct StringSink {
     bool strip;
     std::string written;
     void write(std::string_view text) { written += text; }
+    void write_held(std::string_view text) { write(text); }
     bool strips_marker() const { return strip; }
     bool after_chunk() { return true; }
 };

@@ -54,6 +54,11 @@ OutputKind output_kind(int fd) noexcept;
 // writable and call again with `writable` true.
 long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,
                            bool writable) noexcept;
+// The same write, but a reader that has gone fails it with EPIPE instead of
+// ending the process by SIGPIPE: for every output but standard output, whose
+// broken pipe ends the run as it ends other filters.
+long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
+                               bool writable) noexcept;
 
 // True when the reader of a pipe or socket `fd` has gone (the system says so
 // without a write); false for other kinds, and when it cannot be told.

@@ -12,6 +12,7 @@
 #include <fnmatch.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -110,6 +111,30 @@ long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_
     return net::with_stop_signals_let_through([&] { return write_some(fd, data, size); });
 }
 
+long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
+                               bool writable) noexcept {
+    // Only a pipe or a socket raises SIGPIPE: held back for this write alone,
+    // and the one it raised taken before it is let through again.
+    if (kind != OutputKind::pipe && kind != OutputKind::socket) {
+        return write_without_waiting(fd, kind, data, size, writable);
+    }
+    sigset_t pipe_signal;
+    sigset_t before;
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+    const long written = write_without_waiting(fd, kind, data, size, writable);
+    const int error = errno;
+    if (written < 0 && error == EPIPE) {
+        const timespec no_wait{0, 0};
+        while (::sigtimedwait(&pipe_signal, nullptr, &no_wait) < 0 && errno == EINTR) {
+        }
+    }
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    errno = error;
+    return written;
+}
+
 int open_reply_file(const char* name) noexcept {
     return net::with_stop_signals_let_through(
         [&] { return ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
@@ -133,10 +158,11 @@ int open_log_file(const char* name, bool& mid_line) noexcept {
     if (fd < 0) {
         return -1;
     }
+    // A file we may only write cannot say how it ends: a blank line is better
+    // than one glued to the line a killed run left.
     char last = '\n';
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0 &&
-        ::pread(fd, &last, 1, status.st_size - 1) == 1) {
-        mid_line = last != '\n';
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+        mid_line = ::pread(fd, &last, 1, status.st_size - 1) != 1 || last != '\n';
     }
     return fd;
 }

@@ -38,6 +38,11 @@ int broken_write() noexcept {
     return EPIPE;
 }
 
+long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
+                               bool writable) noexcept {
+    return write_without_waiting(fd, kind, data, size, writable); // no SIGPIPE here
+}
+
 int open_reply_file(const char* name) noexcept {
     return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
 }

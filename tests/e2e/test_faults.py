@@ -5,13 +5,14 @@ while a reply is still on its way."""
 
 import hashlib
 import os
+import select
 import subprocess
 import tempfile
 import threading
 import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RESET_LINE, RUN_DEADLINE, WINDOWS, FakeServer,
-                     check_loss_reported,
+                     check_loss_reported, refused_port,
                      chunk, close, expect, live_client, reset, session, text, transcript, wait_for)
 
 
@@ -134,6 +135,59 @@ class UnwritableOutput(unittest.TestCase):
                 self.assertEqual(result.returncode, 0)
                 with open(os.path.join(cwd, "ok.txt"), "rb") as f:
                     self.assertEqual(f.read(), text(b"kept\n"))
+
+    @unittest.skipIf(WINDOWS, "no FIFOs")
+    def test_a_fifo_whose_reader_leaves_costs_that_file_alone(self):
+        part = b"p" * 1000
+        gone = b"cmdclient: cannot write %s 'ff': Broken pipe\n"
+        # Options, the first line, standard output, standard error, exit status.
+        cases = {
+            "log": (["-L", "ff"], b"big", transcript(part + b"rest\nOk> two\nOk> "),
+                    gone % b"log file", 0),
+            "reply file": ([], b"big > ff", transcript(b"Ok> two\nOk> "), gone % b"reply file", 0),
+            "reply file, -e": (["-e"], b"big > ff", transcript(b"Ok> "),
+                               b"cmdclient: line 1: 'big': " + gone[11:] % b"reply file", 3),
+        }
+        for name, (options, first, stdout, stderr, status) in cases.items():
+            with self.subTest(name), tempfile.TemporaryDirectory() as cwd:
+                fifo = os.path.join(cwd, "ff")
+                os.mkfifo(fifo)
+                reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+                go_on = threading.Event()
+
+                def leave():
+                    # The reader takes the first bytes, then goes.
+                    select.select([reader], [], [], RUN_DEADLINE)
+                    os.close(reader)
+                    go_on.set()
+
+                leaving = threading.Thread(target=leave)
+                leaving.start()
+                script = [expect(b"big"), chunk(part), wait_for(go_on), chunk(b"rest\nOk"),
+                          expect(b"second"), chunk(b"two\nOk")]
+                with FakeServer(script[:4] if status else script) as server:
+                    result = subprocess.run(CLIENT_PREFIX + [CLIENT] + options + [str(server.port)],
+                                            input=first + b"\nsecond\n", capture_output=True,
+                                            cwd=cwd, timeout=RUN_DEADLINE)
+                leaving.join()
+                self.assertEqual((result.returncode, result.stderr), (status, stderr))
+                self.assertEqual(result.stdout, stdout)
+                self.assertEqual(server.received, b"big" if status else b"bigsecond")
+
+    @unittest.skipIf(WINDOWS, "no SIGPIPE")
+    def test_standard_error_whose_reader_has_gone_costs_only_its_lines(self):
+        holder, port = refused_port()
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            result = subprocess.run(CLIENT_PREFIX + [CLIENT, str(port)],
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                    stderr=writer, timeout=RUN_DEADLINE)
+        finally:
+            os.close(writer)
+            holder.close()
+        self.assertEqual((result.returncode, result.stdout),
+                         (1, BANNER + text(b"Exception was caught:Could not bind to port.\n\n")))
 
     def test_output_that_cannot_be_written_fails_the_run(self):
         with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server, \

@@ -85,6 +85,24 @@ class LogFile(InTemporaryDirectory, unittest.TestCase):
         if not WINDOWS:
             self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o600)
 
+    @unittest.skipIf(WINDOWS, "no write-only files")
+    def test_a_log_that_can_only_be_written_gets_a_newline_unless_empty(self):
+        # Root reads any file: the client runs without that power.
+        prefix = ["setpriv", "--bounding-set", "-dac_override,-dac_read_search"] \
+            if os.geteuid() == 0 else []
+        path = os.path.join(self.cwd, "session.log")
+        for before, newline in [(b"Ok> half a li", b"\n"), (b"", b"")]:
+            with self.subTest(before=before), FakeServer([]) as server:
+                with open(path, "wb") as f:
+                    f.write(before)
+                os.chmod(path, 0o200)
+                result = subprocess.run(prefix + CLIENT_PREFIX + [CLIENT, "-L", path,
+                                                                  str(server.port)],
+                                        input=b"", capture_output=True, timeout=RUN_DEADLINE)
+                self.assertEqual((result.returncode, result.stderr), (0, b""))
+                os.chmod(path, 0o600)
+                self.assertEqual(self.log(), before + newline + PLAIN_BANNER + b"Ok> \n")
+
     def test_without_the_options_and_with_a_log_standard_output_is_the_same(self):
         stdin = b"".join(line + b"\n" for line in LINES)
         plain, _ = session(self, list(SCRIPT), stdin, cwd=self.cwd)

@@ -15,6 +15,7 @@
 // at that moment and the call's flags are copied aside, so the runner knows
 // how many commands had been sent before it.
 #include <dlfcn.h>
+#include <execinfo.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -52,12 +53,13 @@ enum Kind {
     k_storm,
     k_log_open,
     k_log_write,
+    k_log_close,
     kind_count
 };
 const char* const kind_names[kind_count] = {
     "socket", "setsockopt", "connect",   "send",       "recv",       "poll",   "read0",
     "write1", "write2",     "file_open", "file_write", "file_close", "malloc", "storm",
-    "log_open", "log_write"};
+    "log_open", "log_write", "log_close"};
 
 // The layout the runner reads (tests/faults/run_faults.py, COUNTS_LAYOUT).
 struct Counters {
@@ -78,7 +80,7 @@ int file_fd = -1;       // the open redirect file's descriptor
 const char* log_mark = nullptr;
 int log_fd = -1; // the session log's descriptor
 int offered_fd = -1; // FAULT_OFFERED's descriptor
-bool connected = false; // allocations count only once the connection stands
+bool started = false;   // allocations count only from the start of main
 bool inside = false;    // our own calls (dlsym, fileno, ...) are not counted
 
 // The next definition of `name`; what dlsym allocates is neither counted nor failed.
@@ -226,9 +228,6 @@ int connect(int fd, const sockaddr* address, socklen_t length) {
         return fail(fault_errno, -1);
     }
     const int result = next(fd, address, length);
-    if (result == 0 || errno == EINTR) {
-        connected = true;
-    }
     if (fault_kind == k_storm && action == a_storm && count(k_storm)) {
         start_storm();
     }
@@ -428,6 +427,9 @@ int close(int fd) {
     static auto next = real<int (*)(int)>("close");
     if (fd >= 0 && fd == log_fd) {
         log_fd = -1;
+        const bool hit = count(k_log_close) && action == a_errno;
+        const int result = next(fd);
+        return hit ? fail(fault_errno, -1) : result;
     }
     if (fd < 0 || fd != file_fd) {
         return next(fd);
@@ -450,22 +452,46 @@ int fclose(FILE* file) {
     return hit ? fail(fault_errno, EOF) : result;
 }
 
+// main, started by the C library's start-up: from its first line on, every
+// allocation is the client's (the runtime's set-up before it is not).
+using Main = int (*)(int, char**, char**);
+static Main client_main = nullptr;
+
+static int counted_main(int argc, char** argv, char** environment) {
+    started = true;
+    return client_main(argc, argv, environment);
+}
+
+int __libc_start_main(Main main, int argc, char** argv, void (*init)(), void (*fini)(),
+                      void (*rtld_fini)(), void* stack_end) {
+    static auto next =
+        real<int (*)(Main, int, char**, void (*)(), void (*)(), void (*)(), void*)>(
+            "__libc_start_main");
+    client_main = main;
+    return next(counted_main, argc, argv, init, fini, rtld_fini, stack_end);
+}
+
 // The client's own allocations, and the runtime's on its behalf. The line
-// editor's library is left alone: it uses a failed allocation unchecked, which
-// no change to the client can help.
-static bool from_line_editor(void* caller) {
+// editor's library is left alone, and so is what the C library allocates for
+// it: it uses a failed allocation unchecked, which no change to the client can
+// help.
+static bool from_line_editor() {
     inside = true;
-    Dl_info info{};
-    const bool editor = dladdr(caller, &info) != 0 && info.dli_fname != nullptr &&
-                        (strstr(info.dli_fname, "libedit") != nullptr ||
-                         strstr(info.dli_fname, "libtinfo") != nullptr);
+    void* frames[32];
+    const int depth = backtrace(frames, 32);
+    bool editor = false;
+    for (int i = 1; i < depth && !editor; ++i) {
+        Dl_info info{};
+        editor = dladdr(frames[i], &info) != 0 && info.dli_fname != nullptr &&
+                 (strstr(info.dli_fname, "libedit") != nullptr ||
+                  strstr(info.dli_fname, "libtinfo") != nullptr);
+    }
     inside = false;
     return editor;
 }
 
 void* malloc(size_t size) {
-    if (connected && !inside && !from_line_editor(__builtin_return_address(0)) && count(k_malloc) &&
-        action == a_errno) {
+    if (started && !inside && !from_line_editor() && count(k_malloc) && action == a_errno) {
         return fail(ENOMEM, static_cast<void*>(nullptr));
     }
     return __libc_malloc(size);

@@ -107,6 +107,7 @@ TEST(ChunkBuffer, AZeroByteEndsTheTextOfItsChunkOnly) {
 struct FileSink {
     std::string written;
     void write(std::string_view text) { written += text; }
+    void write_held(std::string_view text) { write(text); }
     bool strips_marker() const { return true; }
     bool after_chunk() { return true; }
 };

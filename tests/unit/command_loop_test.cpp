@@ -144,6 +144,18 @@ INSTANTIATE_TEST_SUITE_P(
         LoopCase{"ctrl-c at a terminal", "regs\nnext\n",
                  {"part", strsignal(SIGINT), "rest", "Ok", "B\nOk"}, false, {"regs", "next"},
                  "Ok> partOk> B\nOk> \n", Outcome::ended, discarding, true},
+        // An "O" held back before the Ctrl-C is decided by the next receive.
+        LoopCase{"ctrl-c, held O then more", "regs\nnext\n",
+                 {"partO", strsignal(SIGINT), "rest\nOk", "B\nOk"}, true, {"regs", "next"},
+                 "partOB\nOk> \n", Outcome::ended, discarding, true},
+        LoopCase{"ctrl-c, held O then k", "regs\nnext\n",
+                 {"partO", strsignal(SIGINT), "k", "B\nOk"}, true, {"regs", "next"},
+                 "partB\nOk> \n", Outcome::ended, discarding, true},
+        LoopCase{"ctrl-c, held O then lost", "regs\nnext\n", {"partO", strsignal(SIGINT)}, true,
+                 {"regs"}, "partOException!\nOk> \n", Outcome::failed,
+                 "cmdclient: interrupted: discarding the rest of the reply (Ctrl-C again to "
+                 "quit)\ncmdclient: connection to server port 1 closed by the server\n",
+                 true},
         LoopCase{"ctrl-c in a script", "regs\nnext\n", {"part", strsignal(SIGINT), "Ok"}, false,
                  {"regs"}, "Ok> part", Outcome::stopped},
         LoopCase{"sigterm at a terminal", "regs\n", {"part", strsignal(SIGTERM), "Ok"}, false,

@@ -36,6 +36,7 @@ struct RecordingSink {
     bool strip = false;
     std::string written;
     void write(std::string_view text) { written += text; }
+    void write_held(std::string_view text) { write(text); }
     bool strips_marker() const { return strip; }
     std::size_t chunks_taken = 0;
     std::size_t stop_after = 0; // 0: never
