@@ -259,6 +259,15 @@ class FakeServer:
     def __exit__(self, *exc):
         self.stop()
 
+    def hang_up(self):
+        """Ends the connection from this side, so that a script still waiting
+        on the client (a test that failed half-way) ends at once."""
+        if self._connection is not None:
+            try:
+                self._connection.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
     def stop(self):
         self._thread.join(self.watchdog + 5)
         self._listener.close()

@@ -49,6 +49,7 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
                              chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")],
                             watchdog=RUN_DEADLINE * (ROUNDS + 4))
         self.addCleanup(server.stop)
+        self.addCleanup(server.hang_up)  # first, should the test fail half-way
         with open(os.path.join(self.cwd, "wrapper"), "w") as script:
             script.write(WRAPPER)
         os.chmod(script.name, 0o755)
