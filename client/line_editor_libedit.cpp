@@ -130,9 +130,18 @@ class LineEditor final : public LineSource {
         if (store_.path().empty()) {
             return;
         }
-        int error = 0;
-        if (!store_.append({line}, error)) {
-            report_history_trouble("cannot be written", error);
+        std::string reason;
+        switch (store_.append({line}, reason)) {
+        case HistoryResult::done:
+        case HistoryResult::stopped: // the loop acts on the signal
+            break;
+        case HistoryResult::busy: // each line lost so is said
+            console_.report(history_trouble(texts::cannot_write_history, reason));
+            break;
+        case HistoryResult::unusable:
+        case HistoryResult::failed:
+            report_history_trouble(texts::cannot_write_history, reason);
+            break;
         }
     }
 
@@ -141,23 +150,41 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_BIND, keys, function, nullptr);
     }
 
-    void report_history_trouble(const char* what, int error) {
-        if (history_reported_) {
-            return;
+    std::string history_trouble(const char* what, const std::string& reason) const {
+        return std::string(what) + " '" + store_.path() + "': " + reason;
+    }
+
+    // The history file's first trouble of a run is told; what follows would
+    // only say it again.
+    void report_history_trouble(const char* what, const std::string& reason) {
+        if (!history_reported_) {
+            history_reported_ = true;
+            console_.report(history_trouble(what, reason));
         }
-        history_reported_ = true;
-        console_.report(std::string(texts::history_unusable) + " '" + store_.path() + "': " + what +
-                        ": " + platform::error_text(error));
     }
 
     void load_history() {
         std::vector<std::string> lines;
-        int error = 0;
+        std::string reason;
         if (store_.path().empty()) {
             return;
         }
-        if (!store_.load(lines, error)) {
-            report_history_trouble("cannot be read", error);
+        switch (store_.load(lines, reason)) {
+        case HistoryResult::done:
+            break;
+        case HistoryResult::unusable:
+            // Not a regular file: this run keeps its history for itself alone
+            // (the null device says just that, silently).
+            if (!reason.empty()) {
+                report_history_trouble(texts::cannot_read_history, reason);
+            }
+            store_ = HistoryStore(HistoryFile{});
+            break;
+        case HistoryResult::failed:
+        case HistoryResult::busy:
+        case HistoryResult::stopped:
+            report_history_trouble(texts::cannot_read_history, reason);
+            break;
         }
         HistEvent event;
         for (const auto& line : lines) {
