@@ -381,7 +381,9 @@ class LineEditor final : public LineSource {
         std::fflush(screen_);
     }
 
-    // Tab: see complete(). One match is filled in; several are listed.
+    // Tab: see complete(). One match is filled in; several have their common
+    // part filled in and are listed in the same keypress, after a question
+    // when they are many.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
         // A folder named with a leading "~/" is listed in the home folder,
@@ -393,15 +395,38 @@ class LineEditor final : public LineSource {
                                                      history_lines(), list_folder);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
-            return CC_REFRESH;
         }
         if (found.choices.empty()) {
-            return CC_ERROR;
+            return found.insert.empty() ? CC_ERROR : CC_REFRESH;
+        }
+        if (found.choices.size() > listed_without_asking && !listing_wanted(found.choices.size())) {
+            draw_now("\n");
+            return CC_REDISPLAY;
         }
         int columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &columns);
         draw_now("\n" + column_listing(found.choices, columns));
         return CC_REDISPLAY;
+    }
+
+    // Asks whether to list `count` names, as shells do: y (or a space) says
+    // yes, n (or Backspace, Enter, a stop signal) no; other keys ask again.
+    bool listing_wanted(std::size_t count) {
+        draw_now(std::string("\n") + texts::listing_question_start + std::to_string(count) +
+                 texts::listing_question_end);
+        for (;;) {
+            wchar_t answer = 0;
+            if (::el_wgetc(editor_, &answer) != 1 || interrupted_) {
+                return false;
+            }
+            if (answer == L'y' || answer == L'Y' || answer == L' ') {
+                return true;
+            }
+            if (answer == L'n' || answer == L'N' || answer == L'\x7f' || answer == L'\b' ||
+                answer == L'\n' || answer == L'\r') {
+                return false;
+            }
+        }
     }
 
     Console& console_;
