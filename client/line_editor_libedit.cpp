@@ -56,7 +56,11 @@ class LineEditor final : public LineSource {
         // and never frees the copies.
         ::el_wset(editor_, EL_ADDFN, L"cmdclient-complete", L"Complete a file name or a word",
                   &LineEditor::complete_of);
+        ::el_wset(editor_, EL_ADDFN, L"cmdclient-delete-or-end",
+                  L"Delete the character under the cursor, or end on an empty line",
+                  &LineEditor::delete_or_end);
         bind("^I", "cmdclient-complete");
+        bind("^D", "cmdclient-delete-or-end");
         bind("^R", "em-inc-search-prev");
         bind("^W", "ed-delete-prev-word");
         bind("^U", "vi-kill-line-prev");
@@ -212,6 +216,22 @@ class LineEditor final : public LineSource {
     static char* prompt_of(EditLine* editor) { return &of(editor).prompt_text_[0]; }
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
+
+    // Ctrl-D: the end of input on an empty line, leaving the prompt as it is
+    // (libedit's own would show "^D" after it); else the character under the
+    // cursor is deleted.
+    static unsigned char delete_or_end(EditLine* editor, int) {
+        const LineInfo* info = ::el_line(editor);
+        if (info->buffer == info->lastchar) {
+            return CC_EOF;
+        }
+        if (info->cursor == info->lastchar) {
+            return CC_ERROR;
+        }
+        ::el_cursor(editor, 1);
+        ::el_deletestr(editor, 1);
+        return CC_REFRESH;
+    }
 
     // Reads one byte from the terminal: 1, 0 at its end, or -1 with the error
     // in `error` (EINTR when a signal cut the wait short). It waits through
