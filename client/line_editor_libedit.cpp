@@ -17,7 +17,10 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <wchar.h>
 
 namespace cmdclient {
 
@@ -340,11 +343,11 @@ class LineEditor final : public LineSource {
 
     // A new window size: the terminal has rewrapped the prompt and the line
     // at its new width, so the line starts as many rows above the cursor as
-    // the text before the cursor fills. A cursor after the last cell of a
-    // line that fills its rows exactly stays at the end of the last row, not
-    // at the start of the next; the editor, though, ends a line that filled
-    // its last row at the old width with a blank cell on the next row, which
-    // rewraps with the line.
+    // the text before the cursor fills (see end_of()). A cursor after the
+    // last cell of a line that fills its rows exactly stays at the end of the
+    // last row, not at the start of the next; the editor, though, ends a line
+    // that filled its last row at the old width with a blank cell on the next
+    // row, which rewraps with the line.
     void resized() {
         int drawn_columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &drawn_columns); // before it learns the new size
@@ -356,19 +359,56 @@ class LineEditor final : public LineSource {
             return;
         }
         const LineInfoW* info = ::el_wline(editor_);
+        std::wstring shown; // the prompt and the line, as characters
         const std::size_t converted = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
-        const std::size_t prompt =
-            converted == static_cast<std::size_t>(-1) ? prompt_text_.size() : converted;
-        const std::size_t before = prompt + static_cast<std::size_t>(info->cursor - info->buffer);
-        const std::size_t all = prompt + static_cast<std::size_t>(info->lastchar - info->buffer);
-        const std::size_t width = static_cast<std::size_t>(columns);
-        const bool blank_after =
-            drawn_columns > 0 && all % static_cast<std::size_t>(drawn_columns) == 0;
-        std::size_t rows_up = before / width;
-        if (before == all && !blank_after && before % width == 0 && rows_up > 0) {
-            --rows_up;
+        if (converted == static_cast<std::size_t>(-1)) {
+            shown.assign(prompt_text_.begin(), prompt_text_.end());
+        } else {
+            shown.resize(converted);
+            std::mbstowcs(&shown[0], prompt_text_.c_str(), converted);
         }
-        redraw(rows_up);
+        const std::size_t before = shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
+        shown.append(info->buffer, info->lastchar);
+        const std::size_t width = static_cast<std::size_t>(columns);
+        const std::size_t drawn = drawn_columns > 0 ? static_cast<std::size_t>(drawn_columns) : 0;
+        const bool blank_after =
+            drawn > 0 && end_of(shown, shown.size(), drawn, drawn).second == drawn;
+        const auto [row, column] = end_of(shown, before, drawn, width);
+        const bool stays = before == shown.size() && !blank_after;
+        redraw(column == width && !stays ? row + 1 : row);
+    }
+
+    // The row (0 for the first) and the column after the first `count`
+    // characters of `text`, drawn by the editor `drawn` columns wide (0: not
+    // known) and rewrapped by the terminal at `width`. A character takes the
+    // columns it is shown in: two for a wide one, which goes to the next row
+    // when only one is left; the editor starts that row with a newline of its
+    // own, which no rewrap undoes.
+    static std::pair<std::size_t, std::size_t> end_of(const std::wstring& text, std::size_t count,
+                                                      std::size_t drawn, std::size_t width) {
+        std::size_t row = 0;
+        std::size_t column = 0;
+        std::size_t drawn_column = 0;
+        for (std::size_t i = 0; i < count && i < text.size(); ++i) {
+            const int shown = ::wcwidth(text[i]);
+            // A control character is drawn as ^X.
+            const std::size_t cells = shown >= 0 ? static_cast<std::size_t>(shown)
+                                                 : (text[i] < 0x20 || text[i] == 0x7f ? 2 : 1);
+            if (drawn > 0 && drawn_column + cells > drawn) {
+                if (drawn_column < drawn) { // the editor's newline
+                    ++row;
+                    column = 0;
+                }
+                drawn_column = 0;
+            }
+            if (column + cells > width) {
+                ++row;
+                column = 0;
+            }
+            column += cells;
+            drawn_column += cells;
+        }
+        return {row, column};
     }
 
     // Clears from the start of the line, `rows_up` rows above the cursor, to
