@@ -84,7 +84,8 @@ bool read_fully(int fd, std::string& text, std::size_t size, long long offset) {
     text.resize(size);
     std::size_t got = 0;
     while (got < size) {
-        const long count = platform::read_at(fd, &text[got], size - got, offset + static_cast<long long>(got));
+        const long count =
+            platform::read_at(fd, &text[got], size - got, offset + static_cast<long long>(got));
         if (count < 0 && platform::interrupted(platform::last_error())) {
             continue;
         }
@@ -233,8 +234,8 @@ HistoryResult HistoryStore::append(const std::vector<std::string>& added,
         break;
     }
     case platform::LockResult::busy:
-        reason = "still locked by another process after " +
-                 std::to_string(history_lock_limit_ms) + " ms";
+        reason = "still locked by another process after " + std::to_string(history_lock_limit_ms) +
+                 " ms";
         result = HistoryResult::busy;
         break;
     case platform::LockResult::stopped:

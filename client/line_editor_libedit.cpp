@@ -367,7 +367,8 @@ class LineEditor final : public LineSource {
             shown.resize(converted);
             std::mbstowcs(&shown[0], prompt_text_.c_str(), converted);
         }
-        const std::size_t before = shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
+        const std::size_t before =
+            shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
         shown.append(info->buffer, info->lastchar);
         const std::size_t width = static_cast<std::size_t>(columns);
         const std::size_t drawn = drawn_columns > 0 ? static_cast<std::size_t>(drawn_columns) : 0;
