@@ -60,6 +60,10 @@ Outcome command_loop(Session& session, LineSource& lines) {
             continue;
         }
         lines.remember(line);
+        // A stop signal while the history was saved: nothing more is sent.
+        if (net::pending_stop_signal() != 0 && !stop_cancels(console.mode().interactive, false)) {
+            return Outcome::stopped;
+        }
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
         const Outcome outcome = exchange(session, command, target);
         if (outcome == Outcome::command_failed) {

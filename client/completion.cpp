@@ -81,7 +81,7 @@ Completion complete(const std::string& before_cursor, const std::vector<std::str
         return result;
     }
     result.insert = common_prefix(matches).substr(word.size());
-    if (result.insert.empty()) {
+    if (matches.size() > 1) {
         result.choices = std::move(matches);
     }
     return result;

@@ -2,6 +2,7 @@
 // '>' it completes a file name, before it a word of an earlier line.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,15 +15,19 @@ using FolderLister = std::function<std::vector<std::string>(const std::string& f
 
 struct Completion {
     std::string insert;               // typed for the user at the cursor
-    std::vector<std::string> choices; // listed when nothing can be inserted:
-                                      // last parts of names, sorted bytewise
+    std::vector<std::string> choices; // listed when several match: last
+                                      // parts of names, sorted bytewise
 };
 
 // A unique match is inserted whole, with no space after it: a word is sent
 // exactly as completed, and a space after a file name would become part of the
 // name. A folder ends in '/', so Tab can go on into it. Several matches insert
-// their common beginning, or are listed when they have none beyond the word.
-// Nothing (both empty) when nothing matches.
+// their common beginning and are listed too, so that what was inserted (a
+// space, say) is seen among the choices. Nothing (both empty) when nothing
+// matches.
+// More matches than this are listed only when the user says so.
+inline constexpr std::size_t listed_without_asking = 100;
+
 Completion complete(const std::string& before_cursor, const std::vector<std::string>& history,
                     const FolderLister& list_folder);
 

@@ -37,22 +37,39 @@ std::vector<std::string> merge_history(std::vector<std::string> saved,
                                        const std::vector<std::string>& added,
                                        std::size_t kept = history_kept);
 
+// At most this much of the end of the file is read: a history is a
+// convenience, never worth a run's memory.
+inline constexpr std::size_t history_read_limit = 4 << 20;
+// How long a save waits for another run that holds the file's lock.
+inline constexpr int history_lock_limit_ms = 500;
+
+// What a load or a save of the history file came to.
+enum class HistoryResult {
+    done,
+    unusable, // not a regular file: this run keeps no history there (`reason`
+              // is empty for the null device, which means no history)
+    failed,   // `reason` says why
+    busy,     // another run held the lock too long: the lines were not added
+    stopped,  // a stop signal came while waiting for the lock
+};
+
 // The history file itself, in the line editor's format. Every save reads the
 // file afresh under a lock and adds this run's new lines to what is there, so
-// runs side by side never drop each other's lines.
+// runs side by side never drop each other's lines. Only a regular file is
+// read or written, never waited on in opening.
 class HistoryStore {
   public:
     explicit HistoryStore(HistoryFile file) : file_(std::move(file)) {}
 
     const std::string& path() const noexcept { return file_.path; }
 
-    // The lines in the file, oldest first; a missing file has none. False
-    // with the error number in `error` when it cannot be read.
-    bool load(std::vector<std::string>& lines, int& error) const;
+    // The lines in the file (of its last history_read_limit bytes), oldest
+    // first; a missing file has none.
+    HistoryResult load(std::vector<std::string>& lines, std::string& reason) const;
 
     // Adds `added` to the file (created for its owner alone, its folder too
-    // when the place is the default one). False with `error` when it fails.
-    bool append(const std::vector<std::string>& added, int& error) const;
+    // when the place is the default one).
+    HistoryResult append(const std::vector<std::string>& added, std::string& reason) const;
 
   private:
     HistoryFile file_;

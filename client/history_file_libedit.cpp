@@ -1,58 +1,191 @@
 // The history file's format is libedit's own, so files written by earlier
-// releases (which saved through libedit) read on.
+// releases (which saved through libedit) read on: a first line of its own,
+// then one line each, with spaces, tabs, backslashes and control characters
+// written as escapes.
 #include "client/history_file.h"
 
 #include "client/platform/files.h"
 
 #include <histedit.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <cstdio>
 #include <memory>
+#include <string>
+#include <string_view>
 
 namespace cmdclient {
 
 namespace {
+
+constexpr std::string_view first_line = "_HiStOrY_V2_\n";
+constexpr const char* not_regular = "not a regular file";
 
 struct HistoryDeleter {
     void operator()(History* history) const noexcept { ::history_end(history); }
 };
 using Lines = std::unique_ptr<History, HistoryDeleter>;
 
-// Reads the file into a list of its own; a missing file is an empty list.
-bool read_file(const std::string& path, std::vector<std::string>& lines, int& error) {
-    lines.clear();
-    const Lines history(::history_init());
-    HistEvent event;
-    ::history(history.get(), &event, H_SETSIZE, static_cast<int>(history_kept));
-    errno = 0;
-    if (::history(history.get(), &event, H_LOAD, path.c_str()) < 0) {
-        // Missing, or empty as a fresh lock leaves it: no lines yet. Anything
-        // else that is not a history file is left as it is, never overwritten.
-        if (errno == ENOENT || (errno == 0 && std::ifstream(path).peek() == EOF)) {
-            return true;
+// One stored line with its escapes undone, as libedit reads them: "\ooo"
+// (octal), "\M-x" and "\M^x" (the high bit set), "\^x" (a control
+// character), "\\" and the C escapes. Anything else stays as written.
+std::string unescaped(std::string_view text) {
+    static constexpr std::string_view named = "\\\\n\nt\tr\rb\ba\av\vf\fs E\x1b";
+    std::string line;
+    std::size_t i = 0;
+    const auto at = [&text, &i](std::size_t k) { return i + k < text.size() ? text[i + k] : '\0'; };
+    const auto octal = [](char c) { return c >= '0' && c <= '7'; };
+    while (i < text.size()) {
+        if (text[i] != '\\') {
+            line += text[i++];
+            continue;
         }
-        error = errno != 0 ? errno : EINVAL;
-        return false;
+        if (octal(at(1))) {
+            int value = 0;
+            std::size_t k = 1;
+            for (; k <= 3 && octal(at(k)); ++k) {
+                value = value * 8 + (at(k) - '0');
+            }
+            line += static_cast<char>(value);
+            i += k;
+            continue;
+        }
+        const bool high = at(1) == 'M' && (at(2) == '-' || at(2) == '^') && at(3) != '\0';
+        const std::size_t k = high ? 2 : 1; // where '-' or '^' stands
+        const int meta = high ? 0x80 : 0;
+        if (high && at(k) == '-') {
+            line += static_cast<char>(meta | static_cast<unsigned char>(at(k + 1)));
+            i += k + 2;
+            continue;
+        }
+        if (at(k) == '^' && at(k + 1) != '\0') {
+            const char c = at(k + 1);
+            line += static_cast<char>(meta | (c == '?' ? 0x7f : c & 0x1f));
+            i += k + 2;
+            continue;
+        }
+        std::size_t found = 0;
+        while (found < named.size() && named[found] != at(1)) {
+            found += 2;
+        }
+        if (found < named.size() && at(1) != '\0') {
+            line += named[found + 1];
+            i += 2;
+        } else {
+            line += text[i++]; // not an escape: as written
+        }
     }
-    // H_LAST is the oldest line; H_PREV walks towards the newest.
-    for (int more = ::history(history.get(), &event, H_LAST); more >= 0;
-         more = ::history(history.get(), &event, H_PREV)) {
-        lines.emplace_back(event.str);
+    return line;
+}
+
+// Reads all of `size` bytes at `offset` that are there into `text`.
+bool read_fully(int fd, std::string& text, std::size_t size, long long offset) {
+    text.resize(size);
+    std::size_t got = 0;
+    while (got < size) {
+        const long count =
+            platform::read_at(fd, &text[got], size - got, offset + static_cast<long long>(got));
+        if (count < 0 && platform::interrupted(platform::last_error())) {
+            continue;
+        }
+        if (count < 0) {
+            return false;
+        }
+        if (count == 0) {
+            break; // the file was shortened meanwhile
+        }
+        got += static_cast<std::size_t>(count);
     }
+    text.resize(got);
     return true;
 }
 
-bool write_file(const std::string& path, const std::vector<std::string>& lines, int& error) {
+// The lines of the open history file `fd`, from no more than its last
+// history_read_limit bytes, of which the last history_kept lines; an empty
+// file (as a fresh lock leaves it) has none. Anything that is not a history
+// file fails, so that it is never overwritten.
+HistoryResult read_lines(int fd, std::vector<std::string>& lines, std::string& reason) {
+    lines.clear();
+    const long long size = platform::file_size(fd);
+    std::string text;
+    if (size < 0 || !read_fully(fd, text, first_line.size(), 0)) {
+        reason = platform::error_text(platform::last_error());
+        return HistoryResult::failed;
+    }
+    if (text.empty()) {
+        return HistoryResult::done;
+    }
+    if (text != first_line) {
+        reason = "not a history file";
+        return HistoryResult::failed;
+    }
+    const long long start = std::max(static_cast<long long>(first_line.size()),
+                                     size - static_cast<long long>(history_read_limit));
+    if (!read_fully(fd, text, static_cast<std::size_t>(std::max(0LL, size - start)), start)) {
+        reason = platform::error_text(platform::last_error());
+        return HistoryResult::failed;
+    }
+    std::size_t at = 0;
+    if (start > static_cast<long long>(first_line.size())) {
+        at = text.find('\n'); // the first line read is only the end of one
+        at = at == std::string::npos ? text.size() : at + 1;
+    }
+    while (at < text.size()) {
+        const std::size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(unescaped(std::string_view(text).substr(at, end - at)));
+        at = end + 1;
+    }
+    if (lines.size() > history_kept) {
+        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(history_kept));
+    }
+    return HistoryResult::done;
+}
+
+// What opening the file found, when it is not a regular file.
+HistoryResult refused(platform::FileType type, std::string& reason) {
+    switch (type) {
+    case platform::FileType::null_device:
+        reason.clear();
+        return HistoryResult::unusable;
+    case platform::FileType::folder:
+        reason = platform::error_text(EISDIR);
+        return HistoryResult::unusable;
+    case platform::FileType::other:
+        reason = not_regular;
+        return HistoryResult::unusable;
+    case platform::FileType::regular:
+    case platform::FileType::unopened:
+        break;
+    }
+    reason = platform::error_text(platform::last_error());
+    return HistoryResult::failed;
+}
+
+// Writes `lines` over what the open file `fd` holds, in libedit's format.
+bool write_lines(int fd, const std::vector<std::string>& lines, std::string& reason) {
     const Lines history(::history_init());
     HistEvent event;
     ::history(history.get(), &event, H_SETSIZE, static_cast<int>(history_kept));
     for (const auto& line : lines) {
         ::history(history.get(), &event, H_ENTER, line.c_str());
     }
+    const int copy = platform::write_afresh(fd);
+    std::FILE* file = copy < 0 ? nullptr : ::fdopen(copy, "w");
+    if (file == nullptr) {
+        reason = platform::error_text(platform::last_error());
+        if (copy >= 0) {
+            platform::close_descriptor(copy);
+        }
+        return false;
+    }
     errno = 0;
-    if (::history(history.get(), &event, H_SAVE, path.c_str()) < 0) {
-        error = errno != 0 ? errno : EIO;
+    const bool written = ::history(history.get(), &event, H_SAVE_FP, file) >= 0 &&
+                         std::fflush(file) == 0 && std::ferror(file) == 0;
+    const int error = errno != 0 ? errno : EIO;
+    const bool closed = std::fclose(file) == 0;
+    if (!written || !closed) {
+        reason = platform::error_text(!written ? error : platform::last_error());
         return false;
     }
     return true;
@@ -60,28 +193,61 @@ bool write_file(const std::string& path, const std::vector<std::string>& lines, 
 
 } // namespace
 
-bool HistoryStore::load(std::vector<std::string>& lines, int& error) const {
-    return read_file(file_.path, lines, error);
+HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& reason) const {
+    lines.clear();
+    platform::FileType type = platform::FileType::unopened;
+    const int fd = platform::open_own_file(file_.path.c_str(), false, type);
+    if (fd < 0) {
+        if (type == platform::FileType::unopened && platform::last_error() == ENOENT) {
+            return HistoryResult::done; // no lines yet
+        }
+        return refused(type, reason);
+    }
+    const HistoryResult result = read_lines(fd, lines, reason);
+    platform::close_descriptor(fd);
+    return result;
 }
 
-bool HistoryStore::append(const std::vector<std::string>& added, int& error) const {
+HistoryResult HistoryStore::append(const std::vector<std::string>& added,
+                                   std::string& reason) const {
     if (file_.create_folder) {
         const std::string folder = folder_of(file_.path);
         if (!folder.empty()) {
             platform::make_private_folders(folder.c_str());
         }
     }
-    // Held from the read to the write: a run saving at the same moment waits.
-    const int lock = platform::lock_private_file(file_.path.c_str());
-    if (lock < 0) {
-        error = platform::last_error();
-        return false;
+    platform::FileType type = platform::FileType::unopened;
+    const int fd = platform::open_own_file(file_.path.c_str(), true, type);
+    if (fd < 0) {
+        return refused(type, reason);
     }
-    std::vector<std::string> lines;
-    const bool saved = read_file(file_.path, lines, error) &&
-                       write_file(file_.path, merge_history(std::move(lines), added), error);
-    platform::unlock_file(lock);
-    return saved;
+    // Held from the read to the write: a run saving at the same moment waits.
+    HistoryResult result = HistoryResult::done;
+    switch (platform::lock_file(fd, history_lock_limit_ms)) {
+    case platform::LockResult::taken: {
+        std::vector<std::string> lines;
+        result = read_lines(fd, lines, reason);
+        if (result == HistoryResult::done &&
+            !write_lines(fd, merge_history(std::move(lines), added), reason)) {
+            result = HistoryResult::failed;
+        }
+        break;
+    }
+    case platform::LockResult::busy:
+        reason = "still locked by another process after " + std::to_string(history_lock_limit_ms) +
+                 " ms";
+        result = HistoryResult::busy;
+        break;
+    case platform::LockResult::stopped:
+        result = HistoryResult::stopped;
+        break;
+    case platform::LockResult::failed:
+        reason = platform::error_text(platform::last_error());
+        result = HistoryResult::failed;
+        break;
+    }
+    platform::close_descriptor(fd); // and with it the lock
+    return result;
 }
 
 } // namespace cmdclient

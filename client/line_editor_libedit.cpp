@@ -17,7 +17,10 @@
 #include <cstdlib>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include <wchar.h>
 
 namespace cmdclient {
 
@@ -56,7 +59,11 @@ class LineEditor final : public LineSource {
         // and never frees the copies.
         ::el_wset(editor_, EL_ADDFN, L"cmdclient-complete", L"Complete a file name or a word",
                   &LineEditor::complete_of);
+        ::el_wset(editor_, EL_ADDFN, L"cmdclient-delete-or-end",
+                  L"Delete the character under the cursor, or end on an empty line",
+                  &LineEditor::delete_or_end);
         bind("^I", "cmdclient-complete");
+        bind("^D", "cmdclient-delete-or-end");
         bind("^R", "em-inc-search-prev");
         bind("^W", "ed-delete-prev-word");
         bind("^U", "vi-kill-line-prev");
@@ -130,9 +137,18 @@ class LineEditor final : public LineSource {
         if (store_.path().empty()) {
             return;
         }
-        int error = 0;
-        if (!store_.append({line}, error)) {
-            report_history_trouble("cannot be written", error);
+        std::string reason;
+        switch (store_.append({line}, reason)) {
+        case HistoryResult::done:
+        case HistoryResult::stopped: // the loop acts on the signal
+            break;
+        case HistoryResult::busy: // each line lost so is said
+            console_.report(history_trouble(texts::cannot_write_history, reason));
+            break;
+        case HistoryResult::unusable:
+        case HistoryResult::failed:
+            report_history_trouble(texts::cannot_write_history, reason);
+            break;
         }
     }
 
@@ -141,23 +157,41 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_BIND, keys, function, nullptr);
     }
 
-    void report_history_trouble(const char* what, int error) {
-        if (history_reported_) {
-            return;
+    std::string history_trouble(const char* what, const std::string& reason) const {
+        return std::string(what) + " '" + store_.path() + "': " + reason;
+    }
+
+    // The history file's first trouble of a run is told; what follows would
+    // only say it again.
+    void report_history_trouble(const char* what, const std::string& reason) {
+        if (!history_reported_) {
+            history_reported_ = true;
+            console_.report(history_trouble(what, reason));
         }
-        history_reported_ = true;
-        console_.report(std::string(texts::history_unusable) + " '" + store_.path() + "': " + what +
-                        ": " + platform::error_text(error));
     }
 
     void load_history() {
         std::vector<std::string> lines;
-        int error = 0;
+        std::string reason;
         if (store_.path().empty()) {
             return;
         }
-        if (!store_.load(lines, error)) {
-            report_history_trouble("cannot be read", error);
+        switch (store_.load(lines, reason)) {
+        case HistoryResult::done:
+            break;
+        case HistoryResult::unusable:
+            // Not a regular file: this run keeps its history for itself alone
+            // (the null device says just that, silently).
+            if (!reason.empty()) {
+                report_history_trouble(texts::cannot_read_history, reason);
+            }
+            store_ = HistoryStore(HistoryFile{});
+            break;
+        case HistoryResult::failed:
+        case HistoryResult::busy:
+        case HistoryResult::stopped:
+            report_history_trouble(texts::cannot_read_history, reason);
+            break;
         }
         HistEvent event;
         for (const auto& line : lines) {
@@ -185,6 +219,22 @@ class LineEditor final : public LineSource {
     static char* prompt_of(EditLine* editor) { return &of(editor).prompt_text_[0]; }
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
+
+    // Ctrl-D: the end of input on an empty line, leaving the prompt as it is
+    // (libedit's own would show "^D" after it); else the character under the
+    // cursor is deleted.
+    static unsigned char delete_or_end(EditLine* editor, int) {
+        const LineInfo* info = ::el_line(editor);
+        if (info->buffer == info->lastchar) {
+            return CC_EOF;
+        }
+        if (info->cursor == info->lastchar) {
+            return CC_ERROR;
+        }
+        ::el_cursor(editor, 1);
+        ::el_deletestr(editor, 1);
+        return CC_REFRESH;
+    }
 
     // Reads one byte from the terminal: 1, 0 at its end, or -1 with the error
     // in `error` (EINTR when a signal cut the wait short). It waits through
@@ -293,11 +343,11 @@ class LineEditor final : public LineSource {
 
     // A new window size: the terminal has rewrapped the prompt and the line
     // at its new width, so the line starts as many rows above the cursor as
-    // the text before the cursor fills. A cursor after the last cell of a
-    // line that fills its rows exactly stays at the end of the last row, not
-    // at the start of the next; the editor, though, ends a line that filled
-    // its last row at the old width with a blank cell on the next row, which
-    // rewraps with the line.
+    // the text before the cursor fills (see end_of()). A cursor after the
+    // last cell of a line that fills its rows exactly stays at the end of the
+    // last row, not at the start of the next; the editor, though, ends a line
+    // that filled its last row at the old width with a blank cell on the next
+    // row, which rewraps with the line.
     void resized() {
         int drawn_columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &drawn_columns); // before it learns the new size
@@ -309,19 +359,57 @@ class LineEditor final : public LineSource {
             return;
         }
         const LineInfoW* info = ::el_wline(editor_);
+        std::wstring shown; // the prompt and the line, as characters
         const std::size_t converted = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
-        const std::size_t prompt =
-            converted == static_cast<std::size_t>(-1) ? prompt_text_.size() : converted;
-        const std::size_t before = prompt + static_cast<std::size_t>(info->cursor - info->buffer);
-        const std::size_t all = prompt + static_cast<std::size_t>(info->lastchar - info->buffer);
-        const std::size_t width = static_cast<std::size_t>(columns);
-        const bool blank_after =
-            drawn_columns > 0 && all % static_cast<std::size_t>(drawn_columns) == 0;
-        std::size_t rows_up = before / width;
-        if (before == all && !blank_after && before % width == 0 && rows_up > 0) {
-            --rows_up;
+        if (converted == static_cast<std::size_t>(-1)) {
+            shown.assign(prompt_text_.begin(), prompt_text_.end());
+        } else {
+            shown.resize(converted);
+            std::mbstowcs(&shown[0], prompt_text_.c_str(), converted);
         }
-        redraw(rows_up);
+        const std::size_t before =
+            shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
+        shown.append(info->buffer, info->lastchar);
+        const std::size_t width = static_cast<std::size_t>(columns);
+        const std::size_t drawn = drawn_columns > 0 ? static_cast<std::size_t>(drawn_columns) : 0;
+        const bool blank_after =
+            drawn > 0 && end_of(shown, shown.size(), drawn, drawn).second == drawn;
+        const auto [row, column] = end_of(shown, before, drawn, width);
+        const bool stays = before == shown.size() && !blank_after;
+        redraw(column == width && !stays ? row + 1 : row);
+    }
+
+    // The row (0 for the first) and the column after the first `count`
+    // characters of `text`, drawn by the editor `drawn` columns wide (0: not
+    // known) and rewrapped by the terminal at `width`. A character takes the
+    // columns it is shown in: two for a wide one, which goes to the next row
+    // when only one is left; the editor starts that row with a newline of its
+    // own, which no rewrap undoes.
+    static std::pair<std::size_t, std::size_t> end_of(const std::wstring& text, std::size_t count,
+                                                      std::size_t drawn, std::size_t width) {
+        std::size_t row = 0;
+        std::size_t column = 0;
+        std::size_t drawn_column = 0;
+        for (std::size_t i = 0; i < count && i < text.size(); ++i) {
+            const int shown = ::wcwidth(text[i]);
+            // A control character is drawn as ^X.
+            const std::size_t cells = shown >= 0 ? static_cast<std::size_t>(shown)
+                                                 : (text[i] < 0x20 || text[i] == 0x7f ? 2 : 1);
+            if (drawn > 0 && drawn_column + cells > drawn) {
+                if (drawn_column < drawn) { // the editor's newline
+                    ++row;
+                    column = 0;
+                }
+                drawn_column = 0;
+            }
+            if (column + cells > width) {
+                ++row;
+                column = 0;
+            }
+            column += cells;
+            drawn_column += cells;
+        }
+        return {row, column};
     }
 
     // Clears from the start of the line, `rows_up` rows above the cursor, to
@@ -354,7 +442,9 @@ class LineEditor final : public LineSource {
         std::fflush(screen_);
     }
 
-    // Tab: see complete(). One match is filled in; several are listed.
+    // Tab: see complete(). One match is filled in; several have their common
+    // part filled in and are listed in the same keypress, after a question
+    // when they are many.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
         // A folder named with a leading "~/" is listed in the home folder,
@@ -366,15 +456,38 @@ class LineEditor final : public LineSource {
                                                      history_lines(), list_folder);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
-            return CC_REFRESH;
         }
         if (found.choices.empty()) {
-            return CC_ERROR;
+            return found.insert.empty() ? CC_ERROR : CC_REFRESH;
+        }
+        if (found.choices.size() > listed_without_asking && !listing_wanted(found.choices.size())) {
+            draw_now("\n");
+            return CC_REDISPLAY;
         }
         int columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &columns);
         draw_now("\n" + column_listing(found.choices, columns));
         return CC_REDISPLAY;
+    }
+
+    // Asks whether to list `count` names, as shells do: y (or a space) says
+    // yes, n (or Backspace, Enter, a stop signal) no; other keys ask again.
+    bool listing_wanted(std::size_t count) {
+        draw_now(std::string("\n") + texts::listing_question_start + std::to_string(count) +
+                 texts::listing_question_end);
+        for (;;) {
+            wchar_t answer = 0;
+            if (::el_wgetc(editor_, &answer) != 1 || interrupted_) {
+                return false;
+            }
+            if (answer == L'y' || answer == L'Y' || answer == L' ') {
+                return true;
+            }
+            if (answer == L'n' || answer == L'N' || answer == L'\x7f' || answer == L'\b' ||
+                answer == L'\n' || answer == L'\r') {
+                return false;
+            }
+        }
     }
 
     Console& console_;

@@ -34,7 +34,11 @@ inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
-inline constexpr const char* history_unusable = "history file";
+// Before Tab lists more than a screenful of names.
+inline constexpr const char* listing_question_start = "Display all ";
+inline constexpr const char* listing_question_end = " possibilities? (y or n)";
+inline constexpr const char* cannot_read_history = "cannot read history file";
+inline constexpr const char* cannot_write_history = "cannot write history file";
 // After the host text in quotes: why it is not used.
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";

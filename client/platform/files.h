@@ -100,15 +100,30 @@ bool matches_wildcard(const std::string& pattern, const std::string& text) noexc
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
 
-// Opens (creating if needed) a file only its owner may read or write, and
-// takes back any wider mode an existing file had. True on success.
-bool make_private_file(const char* path) noexcept;
+// What a path names, for a file the client keeps for itself (its history).
+enum class FileType { regular, null_device, folder, other, unopened };
 
-// Opens (creating if needed, as make_private_file does) and locks a file for
-// this process alone until unlock_file(): other runs that lock it wait. A
-// handle, or -1 with the error in last_error().
-int lock_private_file(const char* path) noexcept;
-void unlock_file(int handle) noexcept;
+// Opens `path` for reading, or, when `writing`, for reading and writing
+// (creating it for its owner alone, and taking back any wider mode it had),
+// without ever waiting: a FIFO without a writer or a device is never read or
+// waited on. The descriptor of a regular file; -1 for anything else, with
+// `type` saying what the path is (unopened: the error is in last_error()).
+int open_own_file(const char* path, bool writing, FileType& type) noexcept;
+
+// The size of the open file `fd`, or -1 with the error in last_error().
+long long file_size(int fd) noexcept;
+// One read of the open file `fd` at `offset`: the count, or -1 with the error.
+long read_at(int fd, char* data, std::size_t size, long long offset) noexcept;
+// Empties the open file `fd` and gives a new descriptor for it, at its start,
+// for writing it afresh; -1 with the error in last_error().
+int write_afresh(int fd) noexcept;
+
+// Takes the lock on the open file `fd` that other runs take too before they
+// change it, waiting at most `limit_ms` for a run that holds it: taken, busy
+// (still held by another), stopped (a stop signal came meanwhile) or failed
+// (the error in last_error()). Closing the descriptor releases it.
+enum class LockResult { taken, busy, stopped, failed };
+LockResult lock_file(int fd, int limit_ms) noexcept;
 
 // The entries of a folder ("" is the current one) except "." and "..", each
 // folder among them with a '/' after its name; empty when it cannot be read.

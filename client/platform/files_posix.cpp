@@ -202,36 +202,89 @@ bool make_private_folders(const char* path) noexcept {
     return is_folder(path);
 }
 
-int lock_private_file(const char* path) noexcept {
-    const int fd = ::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+int open_own_file(const char* path, bool writing, FileType& type) noexcept {
+    type = FileType::unopened;
+    // Never waiting in open: a FIFO without a writer would hold it for ever.
+    const int flags = (writing ? O_RDWR | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    int fd = -1;
+    do {
+        fd = ::open(path, flags, 0600);
+    } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
+        if (errno == EISDIR) {
+            type = FileType::folder;
+        }
         return -1;
     }
-    // Takes back any wider mode an existing file had, before anything is written.
-    int result = ::fchmod(fd, 0600);
-    while (result == 0 && (result = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-        result = 0; // a signal while waiting for the other run: wait on
-    }
-    if (result != 0) {
+    struct stat status {};
+    struct stat null_device {};
+    if (::fstat(fd, &status) != 0) {
         const int error = errno;
         ::close(fd);
         errno = error;
         return -1;
     }
-    return fd;
-}
-
-void unlock_file(int handle) noexcept {
-    ::close(handle); // closing releases the lock
-}
-
-bool make_private_file(const char* path) noexcept {
-    const int handle = lock_private_file(path);
-    if (handle < 0) {
-        return false;
+    if (S_ISREG(status.st_mode)) {
+        type = FileType::regular;
+        // Takes back any wider mode an existing file had, before anything is written.
+        if (!writing || ::fchmod(fd, 0600) == 0) {
+            return fd;
+        }
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        type = FileType::unopened;
+        return -1;
     }
-    unlock_file(handle);
-    return true;
+    if (S_ISDIR(status.st_mode)) {
+        type = FileType::folder;
+    } else if (S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
+               null_device.st_rdev == status.st_rdev) {
+        type = FileType::null_device;
+    } else {
+        type = FileType::other;
+    }
+    ::close(fd);
+    return -1;
+}
+
+long long file_size(int fd) noexcept {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? static_cast<long long>(status.st_size) : -1;
+}
+
+long read_at(int fd, char* data, std::size_t size, long long offset) noexcept {
+    return static_cast<long>(::pread(fd, data, size, static_cast<off_t>(offset)));
+}
+
+int write_afresh(int fd) noexcept {
+    if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0) {
+        return -1;
+    }
+    return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+}
+
+LockResult lock_file(int fd, int limit_ms) noexcept {
+    // A lock cannot be waited on with the other descriptors: it is tried
+    // again after short pauses of the one wait, which hears stop signals.
+    constexpr auto pause = std::chrono::milliseconds(10);
+    const auto deadline = net::Clock::now() + std::chrono::milliseconds(limit_ms);
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            return LockResult::taken;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            return LockResult::failed;
+        }
+        if (net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
+                          std::min(deadline, net::Clock::now() + pause)) ==
+            net::WaitResult::stop_signal) {
+            return LockResult::stopped;
+        }
+        if (net::Clock::now() >= deadline) {
+            return LockResult::busy;
+        }
+    }
 }
 
 std::string expand_home(const std::string& name) {

@@ -82,16 +82,32 @@ bool make_private_folders(const char* path) noexcept {
     return true;
 }
 
-bool make_private_file(const char*) noexcept {
-    return true;
-}
-
-int lock_private_file(const char*) noexcept {
+// The Windows build keeps no history file.
+int open_own_file(const char*, bool, FileType& type) noexcept {
+    type = FileType::unopened;
     errno = ENOSYS;
     return -1;
 }
 
-void unlock_file(int) noexcept {}
+long long file_size(int) noexcept {
+    errno = ENOSYS;
+    return -1;
+}
+
+long read_at(int, char*, std::size_t, long long) noexcept {
+    errno = ENOSYS;
+    return -1;
+}
+
+int write_afresh(int) noexcept {
+    errno = ENOSYS;
+    return -1;
+}
+
+LockResult lock_file(int, int) noexcept {
+    errno = ENOSYS;
+    return LockResult::failed;
+}
 
 // "~" means nothing to Windows' own programs: names are taken as written.
 std::string expand_home(const std::string& name) {

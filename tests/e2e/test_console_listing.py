@@ -34,6 +34,42 @@ class ConsoleListing(TerminalTest, unittest.TestCase):
         self.assertEqual(client.wait_exit(), 0, client.output)
         self.assertEqual(self.file("dumps/" + SHORT), b"A=1\n")
 
+    def test_tab_fills_in_the_common_part_and_lists_the_names_at_once(self):
+        os.mkdir(os.path.join(self.cwd, "sp"))
+        for name in ("my dump.txt", "my other.txt"):
+            open(os.path.join(self.cwd, "sp", name), "w").close()
+        server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
+        client.type(b"regs > sp/my" + TAB)
+        # The space both share is in the line; the names show it is a choice.
+        typed = "Ok> regs > sp/my "
+        client.wait_for(lambda lines: lines[4] == "my dump.txt  my other.txt" and
+                        lines[5] == typed.rstrip() and client.screen.cursor.x == len(typed),
+                        "the common part and the listing")
+        client.type(b"d" + TAB + b"\r")
+        client.wait_for_prompt("Ok> regs > sp/my dump.txt")
+        client.type(b"quit\r")
+        self.assertEqual(client.wait_exit(), 0, client.output)
+        self.assertEqual(self.file("sp/my dump.txt"), b"A=1\n")
+
+    def test_many_matches_are_listed_only_when_asked(self):
+        os.mkdir(os.path.join(self.cwd, "many"))
+        for number in range(600):
+            open(os.path.join(self.cwd, "many", "f%03d" % number), "w").close()
+        server, client = self.start([])
+        question = "Display all 600 possibilities? (y or n)"
+        for answer, listed in [(b"n", False), (b"y", True)]:
+            asked = client.output.count(question.encode())
+            client.type(b"regs > many/f" + TAB)
+            client.wait_for(lambda lines: client.output.count(question.encode()) > asked and
+                            client.cursor_line() == question, "the question")
+            client.type(answer)
+            client.wait_for(lambda lines: client.cursor_line() == "Ok> regs > many/f",
+                            "the line again")
+            self.assertEqual(b"f599" in client.output, listed)
+            client.type(b"\x15")  # Ctrl-U empties the line
+        client.type(b"quit\r")
+        self.assertEqual(client.wait_exit(), 0, client.output)
+
     def test_lines_matching_histignore_are_sent_but_not_kept(self):
         history = os.path.join(self.cwd, ".local", "state", "cmdclient", "history")
         server, client = self.start([expect(b"regs"), chunk(b"Ok"),

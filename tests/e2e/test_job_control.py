@@ -9,6 +9,7 @@ import signal
 import subprocess
 import threading
 import time
+import unicodedata
 import unittest
 
 from harness import (CLIENT, RUN_DEADLINE, FakeServer, InTemporaryDirectory, chunk, expect,
@@ -104,7 +105,7 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
     file, so the test knows when a redraw has come."""
 
     def tmux(self, *args):
-        return subprocess.run(["tmux", "-L", self.socket, "-f", "/dev/null"] + list(args),
+        return subprocess.run(["tmux", "-u", "-L", self.socket, "-f", "/dev/null"] + list(args),
                               check=True, stdout=subprocess.PIPE, timeout=RUN_DEADLINE,
                               universal_newlines=True).stdout
 
@@ -113,7 +114,8 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
         self.addCleanup(server.stop)
         self.socket = "cmdclient-test-%d" % os.getpid()
         self.written = os.path.join(self.cwd, "written")
-        command = "env HOME=%s CMDCLIENT_HISTORY= %s %d" % (self.cwd, CLIENT, server.port)
+        command = "env HOME=%s CMDCLIENT_HISTORY= LANG=C.UTF-8 %s %d" % (self.cwd, CLIENT,
+                                                                       server.port)
         self.tmux("new-session", "-d", "-x", str(columns), "-y", "30", command)
         self.addCleanup(self.tmux, "kill-server")
         self.tmux("pipe-pane", "-O", "cat >> " + self.written)
@@ -165,6 +167,27 @@ class InTmux(InTemporaryDirectory, unittest.TestCase):
                 # A line that fills its last row has the cursor on the next.
                 self.wait_for_screen(["Type 'help' or 'quit' to exit"] + rows,
                                      (len(rows[-1]) % columns, len(rows[-1]) // columns))
+
+    def test_resizes_count_wide_characters_as_two_columns(self):
+        line = "regs " + "\u65e5" * 30 + "END"  # 72 columns with the prompt
+        self.start(100)
+        self.wait_for_screen(["Type 'help' or 'quit' to exit", "Ok>"], (4, 0))
+        self.tmux("send-keys", "-l", line)
+        self.wait_for_screen(["Type 'help' or 'quit' to exit", "Ok> " + line], (72, 0))
+        # At 50 and 41 columns a wide character that does not fit in a row
+        # starts the next one.
+        for columns in [50, 120, 41, 100, 50, 120]:
+            with self.subTest(columns=columns):
+                self.resize(columns)
+                rows, width = [""], 0
+                for character in "Ok> " + line:
+                    cells = 2 if unicodedata.east_asian_width(character) == "W" else 1
+                    if width + cells > columns:
+                        rows, width = rows + [""], 0
+                    rows[-1] += character
+                    width += cells
+                self.wait_for_screen(["Type 'help' or 'quit' to exit"] + rows,
+                                     (width, 0))
 
 
 if __name__ == "__main__":

@@ -148,6 +148,15 @@ class AtTheTerminal(TerminalTest, unittest.TestCase):
         self.assertEqual(client.wait_exit(), 0)
         self.assertEqual(self.file("dumps/registers.txt"), b"A=1\n")
 
+    def test_ctrl_d_deletes_or_ends_leaving_the_prompt_alone(self):
+        server, client = self.start([])
+        client.type(b"abc" + LEFT + LEFT + CTRL_D)  # the character under the cursor
+        client.wait_for(lambda lines: client.cursor_line() == "Ok> ac", "the deletion")
+        client.type(b"\x05\x15" + CTRL_D)  # Ctrl-E, Ctrl-U empty the line
+        self.assertEqual(client.wait_exit(), 0)
+        self.assertEqual(client.lines()[3:5], ["Ok>", ""])
+        self.assertEqual((client.screen.cursor.y, client.screen.cursor.x), (4, 0))
+
     def test_ctrl_c_at_the_prompt_drops_the_line(self):
         server, client = self.start([expect(b"regs"), chunk(b"A=1\nOk")])
         client.type(b"half typed")

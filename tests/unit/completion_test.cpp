@@ -24,6 +24,7 @@ const std::map<std::string, std::vector<std::string>> folders{
     {"", {"dumps/", "dump.txt", ".hidden", "regs.txt"}},
     {"dumps/", {"registers.txt", "ram.bin", ".old"}},
     {"/abs/", {"file"}},
+    {"sp/", {"my dump.txt", "my other.txt"}},
 };
 
 std::vector<std::string> list(const std::string& folder) {
@@ -53,11 +54,14 @@ INSTANTIATE_TEST_SUITE_P(
         TabCase{"1", "6", {}},    // a tab separates words too
         TabCase{"x", "", {}},
         // File names after the first '>', the spaces after it skipped.
-        TabCase{"regs > du", "mp", {}}, TabCase{"regs >du", "mp", {}},
+        // Several: their common part is inserted and they are listed.
+        TabCase{"regs > du", "mp", {"dump.txt", "dumps/"}},
+        TabCase{"regs >du", "mp", {"dump.txt", "dumps/"}},
+        TabCase{"regs > sp/my", " ", {"my dump.txt", "my other.txt"}},
         TabCase{"regs > dump", "", {"dump.txt", "dumps/"}},
         TabCase{"regs > dumps/re", "gisters.txt", {}},
         TabCase{"regs > dumps/r", "", {"ram.bin", "registers.txt"}}, // listed by last part
-        TabCase{"regs > dumps/", "r", {}},                           // hidden names are left out...
+        TabCase{"regs > dumps/", "r", {"ram.bin", "registers.txt"}}, // hidden names are left out...
         TabCase{"regs > dumps/.", "old", {}},                        // ...unless asked for
         TabCase{"regs > /abs/f", "ile", {}}, TabCase{"regs > nowhere/x", "", {}},
         TabCase{"a > b > dum", "", {}})); // everything after the first '>' is the name
