@@ -24,7 +24,7 @@ class ArgumentErrors(unittest.TestCase):
             with self.subTest(args=args):
                 result = run_client(args)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                 (0, text(b"cmdclient 1.1.0\n"), b""))
+                                 (0, text(b"cmdclient 1.2.0\n"), b""))
         for args in (["--help"], ["--help", "x"], ["-e", "--help", "--version"]):
             with self.subTest(args=args):
                 result = run_client(args)
