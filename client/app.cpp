@@ -42,21 +42,12 @@ struct Attempt {
 // One attempt: the host text read (looked up when asked for), then a connect
 // to each of its addresses in turn, each bounded by --connect-timeout, until
 // one takes the connection (its name becomes the session's peer).
-Attempt attempt_connect(Session& session, const CommandLine& line) {
-    const Options& options = line.options;
+Attempt attempt_connect(Session& session) {
+    const Options& options = session.options;
     const auto connect_deadline = [&options] {
-        return net::deadline_after(options.connect_timeout
-                                       ? std::optional<double>(options.connect_timeout->value)
-                                       : std::nullopt);
+        return net::deadline_after(value_of(options.connect_timeout));
     };
-    HostReading reading;
-    reading.lookup = options.lookup;
-    reading.family = options.family;
-    reading.deadline = connect_deadline();
-    if (options.connect_timeout) {
-        reading.timeout_text = options.connect_timeout->text;
-    }
-    const ServerAddress address = server_address(line.host, line.port, reading);
+    const ServerAddress address = server_address(options, connect_deadline());
     Attempt attempt;
     if (address.stopped) {
         attempt.outcome = Outcome::stopped;
@@ -98,11 +89,11 @@ Attempt attempt_connect(Session& session, const CommandLine& line) {
 // the failure may pass: going_on, failed (reported: the fixed text on the
 // console, each reason on standard error) or stopped. Each failed attempt but
 // the last says why, and when the next one comes, on standard error.
-Outcome connect(Session& session, const CommandLine& line) {
-    const Options& options = line.options;
+Outcome connect(Session& session) {
+    const Options& options = session.options;
     const int attempts = options.retries + 1;
     for (int number = 1;; ++number) {
-        Attempt attempt = attempt_connect(session, line);
+        Attempt attempt = attempt_connect(session);
         if (attempt.outcome != Outcome::failed) {
             return attempt.outcome;
         }
@@ -134,14 +125,19 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     using Action = CommandLine::Action;
     switch (line.action) {
     case Action::usage:
-        console.show_failure(naming(texts::usage, program)); // quiet: on standard error
+    case Action::no_port:
+        console.show_failure(
+            naming(line.action == Action::usage ? texts::usage : texts::no_port, program));
         // A person, not a script, gets a pointer to the help.
-        if (platform::is_terminal(platform::standard_error)) {
+        if (line.action == Action::usage && platform::is_terminal(platform::standard_error)) {
             console.report(texts::see_help);
+        }
+        if (!line.error.empty()) {
+            console.report(line.error);
         }
         return Outcome::failed;
     case Action::help:
-        console.show(texts::help);
+        console.show(texts::help + options_help() + texts::help_end);
         return Outcome::ended;
     case Action::version:
         console.show("cmdclient " CMDCLIENT_VERSION "\n");
@@ -149,15 +145,12 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     case Action::bad_option:
         console.report(line.error + "; " + naming(texts::options_usage, program));
         return Outcome::failed;
-    case Action::no_port:
-        console.show_failure(naming(texts::no_port, program));
-        return Outcome::failed;
     case Action::run:
         break;
     }
-    const Options& options = line.options;
-    if (options.lookup && !net::lookup_available()) {
-        console.report(options.lookup_option + texts::not_in_this_build);
+    const Options& options = session.options;
+    if (!options.lookup.empty() && !net::lookup_available()) {
+        console.report(options.lookup.front() + texts::not_in_this_build);
         return Outcome::failed;
     }
     if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
@@ -169,13 +162,8 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     console.show_unless_quiet(texts::banner);
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();
-    Outcome outcome = connect(session, line);
+    Outcome outcome = connect(session);
     if (outcome == Outcome::going_on) {
-        if (options.timeout) {
-            session.reply_timeout = options.timeout->value;
-            session.reply_timeout_text = options.timeout->text;
-        }
-        session.exit_on_error = options.exit_on_error;
         std::unique_ptr<LineSource> lines;
         if (!options.commands.empty()) {
             lines = std::make_unique<ListLineSource>(options.commands);
@@ -205,20 +193,10 @@ int run_client(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
     const CommandLine line = read_command_line(argc, argv);
-    ConsoleMode mode;
-    mode.quiet = line.options.quiet;
-    mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
-    // With -c there is no prompt to return to: Ctrl-C ends the run, as in a script.
-    mode.interactive =
-        platform::is_terminal(platform::standard_input) && line.options.commands.empty();
-    // Quiet, there are no prompts to draw; with -c, no lines to edit.
-    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
-                         line.options.commands.empty() && line_editor_available();
-    // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines = line.options.echo && !mode.quiet &&
-                        (!line.options.commands.empty() || !mode.interactive);
-    Console console(platform::standard_output, platform::standard_error, mode);
-    Session session(console);
+    Console console(platform::standard_output, platform::standard_error,
+                    console_mode(line.options, platform::is_terminal(platform::standard_output),
+                                 platform::is_terminal(platform::standard_input)));
+    Session session(console, line.options);
 
     Outcome outcome = Outcome::failed;
     try {
@@ -230,7 +208,7 @@ int run_client(int argc, char* argv[]) {
     }
     // A stop signal that came as the run was ending (into a write that was
     // cut short, say) still ends it, unless it would only have cancelled.
-    if (net::pending_stop_signal() != 0 && !stop_cancels(mode.interactive, false)) {
+    if (net::pending_stop_signal() != 0 && !stop_cancels(console.mode().interactive, false)) {
         outcome = Outcome::stopped;
     }
     if (outcome == Outcome::stopped) {

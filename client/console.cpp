@@ -1,6 +1,7 @@
 #include "client/console.h"
 
 #include "client/platform/terminal.h"
+#include "client/line_editor.h"
 #include "client/texts.h"
 
 namespace cmdclient {
@@ -11,6 +12,21 @@ namespace {
 constexpr std::size_t console_buffer_size = std::size_t{64} << 10;
 constexpr std::size_t error_buffer_size = 1024;
 } // namespace
+
+ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal) {
+    ConsoleMode mode;
+    mode.quiet = options.quiet;
+    mode.shows_each_chunk = output_terminal;
+    // With -c there is no prompt to return to: Ctrl-C ends the run, as in a script.
+    mode.interactive = input_terminal && options.commands.empty();
+    // Quiet, there are no prompts to draw; with -c, no lines to edit.
+    mode.editor_prompt = input_terminal && output_terminal && !options.quiet &&
+                         options.commands.empty() && line_editor_available();
+    // Lines typed at a terminal are on the screen already.
+    mode.echoes_lines =
+        options.echo && !options.quiet && (!options.commands.empty() || !input_terminal);
+    return mode;
+}
 
 Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),

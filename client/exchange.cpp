@@ -25,7 +25,7 @@ void report_lost(Session& session, const Lost& lost) {
     Console& console = session.console;
     console.show_failure(texts::receive_failed);
     if (lost.timed_out) {
-        console.report("no reply from " + session.peer + " for " + session.reply_timeout_text +
+        console.report("no reply from " + session.peer + " for " + session.options.timeout->text +
                        " s");
         return;
     }
@@ -83,7 +83,7 @@ class Reply {
             }
             wait = false;
             switch (net::wait_for(connection.waitable(), net::Direction::readable,
-                                  net::deadline_after(session_.reply_timeout))) {
+                                  net::deadline_after(value_of(session_.options.timeout)))) {
             case net::WaitResult::ready:
             case net::WaitResult::interrupted:
                 break;
@@ -194,7 +194,7 @@ class Reply {
 Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
     Connection& connection = *session.connection;
     std::string_view rest(command);
-    net::Deadline progress_deadline = net::deadline_after(session.reply_timeout);
+    net::Deadline progress_deadline = net::deadline_after(value_of(session.options.timeout));
     while (!rest.empty()) {
         std::size_t sent = 0;
         try {
@@ -205,7 +205,7 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
         }
         rest.remove_prefix(sent);
         if (sent > 0) {
-            progress_deadline = net::deadline_after(session.reply_timeout);
+            progress_deadline = net::deadline_after(value_of(session.options.timeout));
             continue;
         }
         const bool full = net::would_block(net::last_socket_error());
@@ -266,7 +266,7 @@ Outcome exchange(Session& session, const std::string& command, const std::string
 
     const bool to_console = target == grammar::console_target;
     // With -e a lost reply stops the run, and the loop names its failure.
-    const bool stops_at_lost_reply = session.exit_on_error;
+    const bool stops_at_lost_reply = session.options.exit_on_error;
     if (!to_console) {
         // Messages name the file as opened: "~/" in its place is the home folder.
         const std::string path = platform::expand_home(target);
@@ -308,7 +308,7 @@ Outcome exchange(Session& session, const std::string& command, const std::string
             console.show_unless_quiet(texts::after_syntax_error);
         }
         console.prompt();
-        return session.exit_on_error ? Outcome::command_failed : Outcome::going_on;
+        return session.options.exit_on_error ? Outcome::command_failed : Outcome::going_on;
     case ReplyEnd::cut_short:
         break;
     }

@@ -26,10 +26,7 @@ inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 // Standard error lines, each after "cmdclient: ".
 inline constexpr const char* error_prefix = "cmdclient: ";
 inline constexpr const char* see_help = "see cmdclient --help";
-inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
-inline constexpr const char* cannot_write_reply_file = "cannot write reply file";
 inline constexpr const char* cannot_read_input = "cannot read standard input";
-inline constexpr const char* cannot_write_output = "cannot write standard output";
 inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
@@ -71,25 +68,9 @@ inline constexpr const char* help =
     "  quit               ends the run (so does the end of input, or Ctrl-D)\n"
     "  terminate          is sent; the run ends after its reply\n"
     "\n"
-    "Options (before the host and port):\n"
-    "  --timeout SECONDS          give up when a reply pauses this long (exit 1)\n"
-    "  --connect-timeout SECONDS  give up connecting after this long (exit 1)\n"
-    "  -e, --exit-on-error        stop at the first \"Syntax error\" reply or lost\n"
-    "                             redirected reply, naming its line (exit 3)\n"
-    "  -q, --quiet                standard output gets the replies' text alone\n"
-    "  -c, --command COMMAND      run COMMAND instead of reading standard input\n"
-    "                             (may be given more than once)\n"
-    "  --lookup                   look up a host name, or take an IPv6 address;\n"
-    "                             every address found is tried in turn\n"
-    "  -4, -6                     as --lookup, trying only IPv4 or only IPv6\n"
-    "  --retry N                  try connecting N more times while it fails for\n"
-    "                             the moment (refused, unreachable, timed out);\n"
-    "                             give --connect-timeout too, or a silent host\n"
-    "                             takes about 2 minutes each time\n"
-    "  --retry-delay SECONDS      the wait between those tries (default 1)\n"
-    "  -L, --log-file FILE        append the session to FILE as a terminal shows it\n"
-    "  -t, --timestamps           start each line of the log with the local time\n"
-    "  --echo                     show lines not typed at a terminal after their prompt\n"
+    "Options (before, between or after the host and port; none after --):\n";
+// After the option list made from the table of options.
+inline constexpr const char* help_end =
     "\n"
     "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
     "error, a failed, lost or timed-out connection, or output or input that\n"

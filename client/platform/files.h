@@ -87,7 +87,7 @@ int close_descriptor(int fd) noexcept;
 // client's own output never reaches the server). Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
 
-// A reply file's name as the user means it: a leading "~/" stands for the
+// A file's name as the user means it (a reply file's, -L's): a leading "~/" stands for the
 // home folder ($HOME, when set and not empty), as in a shell. Anything else (a
 // bare "~", "~user") is taken as written, and on Windows every name is.
 std::string expand_home(const std::string& name);
