@@ -1,8 +1,10 @@
-"""Every wait can be ended: a stop signal while a write or a send is blocked,
-a send that the system refuses for a while, and a send that fails for good."""
+"""Every wait can be ended: a stop signal while a write or a send is blocked
+(a terminal that does not read included), a send that the system refuses for
+a while, and a send that fails for good."""
 
 import fcntl
 import os
+import platform
 import select
 import shutil
 import signal
@@ -16,6 +18,11 @@ import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close,
                      expect, refused_port, send, transcript, wait_for)
+from terminal import TerminalTest
+
+XOFF = b"\x13"  # Ctrl-S: the terminal stops output until Ctrl-Q
+# The number of write(2), as /proc/PID/syscall shows a call that blocks.
+WRITE_CALL = {"x86_64": "1", "aarch64": "64"}.get(platform.machine())
 
 STRACE = shutil.which("strace")
 
@@ -23,6 +30,16 @@ STRACE = shutil.which("strace")
 def queued(fd):
     """Bytes waiting to be read on a pipe or a socket (FIONREAD)."""
     return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, struct.pack("i", 0)))[0]
+
+
+def writing_standard_output(pid):
+    """True while the process is inside a write to descriptor 1."""
+    try:
+        with open("/proc/%d/syscall" % pid) as f:
+            call = f.read().split()
+    except OSError:
+        return False
+    return len(call) > 1 and call[0] == WRITE_CALL and int(call[1], 16) == 1
 
 
 def wait_until(condition, what):
@@ -126,6 +143,35 @@ class StopWhileBlocked(unittest.TestCase):
             client.stdin.close()
         except (BrokenPipeError, ValueError):
             pass  # the client ended first, as it should
+
+
+@unittest.skipUnless(WRITE_CALL, "needs /proc/PID/syscall with a known write call number")
+@unittest.skipIf(CLIENT_PREFIX, "a memory checker reports a death by signal its own way")
+class StopAtATerminalThatDoesNotRead(TerminalTest, unittest.TestCase):
+
+    def test_sigterm_ends_the_run_while_the_terminal_holds_its_output(self):
+        # Held by Ctrl-S (the screen is still read, and shows nothing more), or
+        # never read once the reply comes: either way the write blocks, and the
+        # write-out as the run ends must give up after its half second.
+        for hold in ("ctrl-s", "never read"):
+            with self.subTest(hold):
+                go_on = threading.Event()
+                self.addCleanup(go_on.set)
+                server, client = self.start([expect(b"dump"), chunk(b"first part\n"),
+                                             wait_for(go_on), send(b"y" * (5 << 20))])
+                client.type(b"dump\r")
+                client.wait_for_line("first part")
+                if hold == "ctrl-s":
+                    client.type(XOFF)
+                go_on.set()
+                wait_until(lambda: writing_standard_output(client.process.pid),
+                           "a write to the terminal that blocks")
+                client.process.send_signal(signal.SIGTERM)
+                if hold == "ctrl-s":
+                    status = client.wait_exit()
+                else:
+                    status = client.process.wait(RUN_DEADLINE)
+                self.assertEqual(status, -signal.SIGTERM)
 
 
 @unittest.skipUnless(STRACE, "needs strace (Debian package strace) to inject send errors")
