@@ -86,7 +86,9 @@ void catch_stop_signals() noexcept {
         sigdelset(&mask_while_waiting, SIGTERM);
         sigdelset(&mask_while_waiting, SIGHUP);
         holding_back = true;
-        held_back_signals = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+        if (held_back_signals < 0) {
+            held_back_signals = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+        }
     }
 }
 
