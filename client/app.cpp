@@ -217,6 +217,7 @@ int run_client(int argc, char* argv[]) {
         // as that can be done without waiting long.
         const int signal = net::take_stop_signal();
         const auto deadline = net::Clock::now() + ending_write_limit;
+        net::cut_blocking_calls_short_from(deadline);
         session.reply_file.flush_before_ending(deadline);
         console.flush_before_ending(deadline);
         net::end_by_signal(signal);

@@ -15,6 +15,11 @@ namespace {
 // for a send: long enough not to spin, short enough not to be noticed.
 constexpr std::chrono::milliseconds shortage_pause{10};
 
+// A reply that is always there is relayed without a wait, and only a wait
+// lets a stop signal in: after this many system receives without one, the
+// relay looks for a signal itself (at most 1 MiB, a millisecond or so).
+constexpr unsigned receives_between_looks = 16;
+
 // Why the connection could not go on, for the report.
 struct Lost {
     bool timed_out = false;
@@ -69,6 +74,10 @@ class Reply {
         first_ = false;
         for (;;) {
             if (!wait) {
+                if (!connection.holds_received() &&
+                    ++receives_without_wait_ % receives_between_looks == 0) {
+                    net::look_for_stop_signal(); // after_chunk() decides
+                }
                 try {
                     if (connection.read(chunk)) {
                         return true;
@@ -82,6 +91,7 @@ class Reply {
                 }
             }
             wait = false;
+            receives_without_wait_ = 0;
             switch (net::wait_for(connection.waitable(), net::Direction::readable,
                                   net::deadline_after(value_of(session_.options.timeout)))) {
             case net::WaitResult::ready:
@@ -182,6 +192,7 @@ class Reply {
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
+    unsigned receives_without_wait_ = 0;
     bool discarding_ = false;
     bool chunk_discarded_ = false; // a chunk came after the Ctrl-C
     Outcome ending_ = Outcome::going_on;

@@ -111,13 +111,19 @@ void Output::write_held(net::Deadline deadline) {
                                                  : platform::write_without_pipe_signal;
         const long written = write(fd_, kind_, held_.data() + done, held_.size() - done, writable);
         writable = false;
+        // As the run ends, a write that blocks is cut short once its time is
+        // up (net::cut_blocking_calls_short_from): then the rest is given up.
+        const bool time_up = deadline && net::Clock::now() >= *deadline;
         if (written > 0) {
             done += static_cast<std::size_t>(written);
+            if (time_up) {
+                break;
+            }
             continue;
         }
         const int error = written < 0 ? platform::last_error() : EIO;
         if (platform::interrupted(error)) {
-            if (net::pending_stop_signal() != 0) {
+            if (net::pending_stop_signal() != 0 || time_up) {
                 break;
             }
             continue;

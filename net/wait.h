@@ -60,6 +60,12 @@ void catch_stop_signals() noexcept;
 int pending_stop_signal() noexcept;
 int take_stop_signal() noexcept;
 
+// Looks for a stop signal that came while the client was busy and has not
+// been let in (only a wait lets one in), and records it: the recorded signal,
+// or 0. It may cost a system call, so a loop that need not wait for long
+// stretches (a reply that is always there) looks now and then.
+int look_for_stop_signal() noexcept;
+
 // Runs `call` (a system call returning -1 with errno on failure) with the stop
 // signals let through, for the few calls that may block but cannot be waited
 // on first (opening a FIFO, writing to a terminal): a stop signal then cuts it
@@ -74,6 +80,12 @@ auto with_stop_signals_let_through(Call&& call);
 // hear of them (the line editor's resize and Ctrl-Z).
 WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
                     bool any_signal = false) noexcept;
+
+// From `deadline` on, cuts short every call that blocks but cannot be waited
+// on first (a write to a terminal that has stopped reading), again and again,
+// so that the write-out as the run ends by a signal keeps its bound. For the
+// entry point alone, just before it ends the run.
+void cut_blocking_calls_short_from(Clock::time_point deadline) noexcept;
 
 // Ends the process by `signal` with its default action, as if it had never
 // been caught, so the parent sees the usual status (130, 143, 129 in shells).

@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <poll.h>
+#include <sys/signalfd.h>
+#include <sys/time.h>
+#include <unistd.h>
 
 namespace net {
 
@@ -32,6 +35,31 @@ sigset_t stop_signal_set() noexcept {
 sigset_t mask_while_waiting;
 bool holding_back = false;
 
+// Readable while a stop signal is held back; watched by every wait beside its
+// own descriptor. A ppoll that finds a descriptor ready returns without
+// letting in the signal it unblocked, so a loop whose waits never sleep (a
+// refused connect tried again and again, an endless input) hears the signal
+// only this way, at no cost to a wait. -1 where it cannot be made: a wait
+// that finds its descriptor ready then asks the system.
+int held_back_signals = -1;
+
+// Takes a stop signal that is held back, if there is one, and records it.
+void take_held_back_signal() noexcept {
+    if (held_back_signals >= 0) {
+        signalfd_siginfo taken{};
+        if (::read(held_back_signals, &taken, sizeof taken) == sizeof taken) {
+            recorded_signal = static_cast<int>(taken.ssi_signo);
+        }
+        return;
+    }
+    const sigset_t set = stop_signal_set();
+    const timespec now{0, 0};
+    const int signal = ::sigtimedwait(&set, nullptr, &now);
+    if (signal > 0) {
+        recorded_signal = signal;
+    }
+}
+
 timespec remaining(const Deadline& deadline) noexcept {
     const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now());
     if (left.count() <= 0) {
@@ -58,10 +86,20 @@ void catch_stop_signals() noexcept {
         sigdelset(&mask_while_waiting, SIGTERM);
         sigdelset(&mask_while_waiting, SIGHUP);
         holding_back = true;
+        if (held_back_signals < 0) {
+            held_back_signals = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+        }
     }
 }
 
 int pending_stop_signal() noexcept {
+    return recorded_signal;
+}
+
+int look_for_stop_signal() noexcept {
+    if (recorded_signal == 0 && holding_back) {
+        take_held_back_signal();
+    }
     return recorded_signal;
 }
 
@@ -82,11 +120,16 @@ void let_stop_signals_through(bool let_through) noexcept {
 
 WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
                     bool any_signal) noexcept {
-    pollfd descriptor{static_cast<int>(what.handle),
-                      static_cast<short>(direction == Direction::readable ? POLLIN : POLLOUT), 0};
+    // A negative descriptor is passed over by ppoll: nothing to wait on, or
+    // no descriptor for held-back signals.
+    pollfd descriptors[] = {
+        {static_cast<int>(what.handle),
+         static_cast<short>(direction == Direction::readable ? POLLIN : POLLOUT), 0},
+        {held_back_signals, POLLIN, 0}};
     for (;;) {
         // With the stop signals held back, one that came since the last look
-        // is still pending: ppoll lets it in at once and returns EINTR.
+        // is still pending: ppoll lets it in at once and returns EINTR, or
+        // finds the held-back signal readable.
         if (recorded_signal != 0) {
             return WaitResult::stop_signal;
         }
@@ -94,10 +137,19 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
         if (deadline) {
             left = remaining(deadline);
         }
-        const int ready = ::ppoll(&descriptor, what.handle < 0 ? 0 : 1, deadline ? &left : nullptr,
+        const int ready = ::ppoll(descriptors, 2, deadline ? &left : nullptr,
                                   holding_back ? &mask_while_waiting : nullptr);
         if (ready > 0) {
-            return WaitResult::ready;
+            if (descriptors[1].revents != 0 || (holding_back && held_back_signals < 0)) {
+                take_held_back_signal();
+                if (recorded_signal != 0) {
+                    return WaitResult::stop_signal;
+                }
+            }
+            if (descriptors[0].revents != 0) {
+                return WaitResult::ready;
+            }
+            continue;
         }
         if (ready == 0) {
             return WaitResult::timed_out;
@@ -109,6 +161,33 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
             return WaitResult::interrupted;
         }
     }
+}
+
+namespace {
+extern "C" void cut_short(int) {}
+} // namespace
+
+void cut_blocking_calls_short_from(Clock::time_point deadline) noexcept {
+    struct sigaction action {};
+    action.sa_handler = cut_short;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no restart: the call returns, cut short
+    ::sigaction(SIGALRM, &action, nullptr);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGALRM);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    // Again and again after the deadline: a call made just as the timer went
+    // off is cut short by the next time it does.
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    itimerval timer{};
+    timer.it_interval.tv_usec = 10000;
+    timer.it_value.tv_sec = static_cast<std::time_t>(left.count() / 1000000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
+    if (left.count() <= 0) {
+        timer.it_value.tv_usec = 1; // zero would disarm it
+    }
+    ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 void end_by_signal(int signal) noexcept {

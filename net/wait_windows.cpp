@@ -28,6 +28,10 @@ int pending_stop_signal() noexcept {
     return recorded_signal;
 }
 
+int look_for_stop_signal() noexcept {
+    return recorded_signal; // recorded as it comes, from the console's own thread
+}
+
 int take_stop_signal() noexcept {
     const int signal = recorded_signal;
     recorded_signal = 0;
@@ -87,6 +91,11 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline, bool)
             return WaitResult::timed_out;
         }
     }
+}
+
+void cut_blocking_calls_short_from(Clock::time_point) noexcept {
+    // No signal can cut a call short here: only the waits' deadlines bound
+    // the write-out.
 }
 
 void end_by_signal(int signal) noexcept {

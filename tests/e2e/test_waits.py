@@ -1,8 +1,10 @@
-"""Every wait can be ended: a stop signal while a write or a send is blocked,
-a send that the system refuses for a while, and a send that fails for good."""
+"""Every wait can be ended: a stop signal while a write or a send is blocked
+(a terminal that does not read included), a send that the system refuses for
+a while, and a send that fails for good."""
 
 import fcntl
 import os
+import platform
 import select
 import shutil
 import signal
@@ -16,6 +18,11 @@ import unittest
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, FakeServer, chunk, close,
                      expect, refused_port, send, transcript, wait_for)
+from terminal import TerminalTest
+
+XOFF = b"\x13"  # Ctrl-S: the terminal stops output until Ctrl-Q
+# The number of write(2), as /proc/PID/syscall shows a call that blocks.
+WRITE_CALL = {"x86_64": "1", "aarch64": "64"}.get(platform.machine())
 
 STRACE = shutil.which("strace")
 
@@ -23,6 +30,26 @@ STRACE = shutil.which("strace")
 def queued(fd):
     """Bytes waiting to be read on a pipe or a socket (FIONREAD)."""
     return struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, struct.pack("i", 0)))[0]
+
+
+def writing_standard_output(pid):
+    """True while the process is inside a write to descriptor 1."""
+    try:
+        with open("/proc/%d/syscall" % pid) as f:
+            call = f.read().split()
+    except OSError:
+        return False
+    return len(call) > 1 and call[0] == WRITE_CALL and int(call[1], 16) == 1
+
+
+def terminal_takes_no_more(pid):
+    """True while the terminal on the process's standard output takes no more
+    (stopped by Ctrl-S): a write to it then blocks."""
+    fd = os.open(os.readlink("/proc/%d/fd/1" % pid), os.O_WRONLY | os.O_NOCTTY | os.O_NONBLOCK)
+    try:
+        return not select.select([], [fd], [], 0)[1]
+    finally:
+        os.close(fd)
 
 
 def wait_until(condition, what):
@@ -126,6 +153,29 @@ class StopWhileBlocked(unittest.TestCase):
             client.stdin.close()
         except (BrokenPipeError, ValueError):
             pass  # the client ended first, as it should
+
+
+@unittest.skipUnless(WRITE_CALL, "needs /proc/PID/syscall with a known write call number")
+@unittest.skipIf(CLIENT_PREFIX, "a memory checker reports a death by signal its own way")
+class StopAtATerminalThatDoesNotRead(TerminalTest, unittest.TestCase):
+
+    def test_sigterm_ends_the_run_while_the_terminal_holds_its_output(self):
+        # Ctrl-S stops the terminal's output (the screen is still read, and
+        # shows nothing more): the write blocks, and the write-out as the run
+        # ends must give up after its half second.
+        go_on = threading.Event()
+        self.addCleanup(go_on.set)
+        server, client = self.start([expect(b"dump"), chunk(b"first part\n"), wait_for(go_on),
+                                     send(b"y" * (1 << 20))])
+        client.type(b"dump\r")
+        client.wait_for_line("first part")
+        client.type(XOFF)
+        pid = client.process.pid
+        wait_until(lambda: terminal_takes_no_more(pid), "the terminal stopped by Ctrl-S")
+        go_on.set()
+        wait_until(lambda: writing_standard_output(pid), "a write to the terminal that blocks")
+        client.process.send_signal(signal.SIGTERM)
+        self.assertEqual(client.wait_exit(), -signal.SIGTERM)
 
 
 @unittest.skipUnless(STRACE, "needs strace (Debian package strace) to inject send errors")

@@ -5,10 +5,13 @@ kind, then once for every call of every kind with that call failed (or cut
 short). Each run is judged against the clean one: either identical (the fault
 was absorbed), or exactly one of the client's documented failure paths, or an
 artefact the kernel could not produce (with the reason). Anything else,
-including a run that outlives its deadline, is a defect.
+including a run that outlives its deadline, is a defect. Besides, a SIGTERM
+must end a client whose every wait finds its descriptor ready at once (a
+ready storm): the signal is heard however busy the client is.
 
     CMDCLIENT=... FAULT_SHIM=... run_faults.py              the whole matrix
     ... run_faults.py --only SESSION:KIND:CALL:FAULT        one run, shown in full
+    ... run_faults.py --only ready_storm:NAME               one ready storm
 """
 
 import argparse
@@ -18,6 +21,7 @@ import fcntl
 import os
 import select
 import shlex
+import signal
 import socket
 import struct
 import subprocess
@@ -526,6 +530,76 @@ def out_of_memory(run, clean):
                      files_are_prefixes(run, clean))
 
 
+# Ready storms: name -> (options before the port, whether a server listens,
+# whether standard input is an endless stream of empty lines). The client is
+# busy once standard error shows a retry, or once it has read many lines.
+READY_STORMS = {
+    # Refused at once, tried again without a pause: each wait is over at once.
+    "retry": (["--retry", "1000000", "--retry-delay", "0"], False, False),
+    # Standard input is always readable: each line is an empty command.
+    "newlines": ([], True, True),
+}
+BUSY_INPUT = 256 << 10  # past the pipe's 64 KiB: the client reads on
+
+
+def ready_storm(name):
+    """None when SIGTERM ends the busy client by the signal within the
+    deadline, else what went wrong."""
+    options, listens, endless_input = READY_STORMS[name]
+    server = Server([]) if listens else None
+    refused = None
+    if server:
+        port = server.port
+    else:
+        refused = socket.socket()
+        refused.bind(("127.0.0.1", 0))  # bound, never listening: refused
+        port = refused.getsockname()[1]
+    fed = [0]
+
+    def feed(pipe):
+        lines = b"\n" * 65536
+        try:
+            while True:
+                fed[0] += os.write(pipe.fileno(), lines)
+        except OSError:
+            pass  # the client has ended
+
+    with tempfile.TemporaryDirectory() as cwd, open(os.path.join(cwd, "stderr"), "w+b") as stderr:
+        # Standard error is a file, which never makes the client wait.
+        client = subprocess.Popen([CLIENT] + options + [str(port)], cwd=cwd,
+                                  stdin=subprocess.PIPE if endless_input else subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=stderr)
+        feeder = threading.Thread(target=feed, args=(client.stdin,), daemon=True)
+        if endless_input:
+            feeder.start()
+        try:
+            end = time.monotonic() + DEADLINE
+            while not (fed[0] >= BUSY_INPUT if endless_input else
+                       b"retrying" in open(stderr.name, "rb").read(4096)):
+                if client.poll() is not None or time.monotonic() > end:
+                    return "never got busy (status %s)" % client.poll()
+                time.sleep(0.01)
+            client.send_signal(signal.SIGTERM)
+            try:
+                status = client.wait(DEADLINE)
+            except subprocess.TimeoutExpired:
+                return "still running %.0f s after SIGTERM" % DEADLINE
+        finally:
+            if client.poll() is None:
+                client.kill()
+                client.wait()
+            if endless_input:
+                client.stdin.close()
+                feeder.join()
+            if server:
+                server.finish()
+            if refused:
+                refused.close()
+    if status != -signal.SIGTERM:
+        return "status %d, expected the end by SIGTERM" % status
+    return None
+
+
 def cases(clean):
     for kind in KINDS:
         faults = FAULTS[kind]
@@ -572,6 +646,10 @@ def main():
     options = parser.parse_args()
     if not CLIENT or not SHIM:
         sys.exit("CMDCLIENT must name cmdclient and FAULT_SHIM the fault shim")
+    if options.only and options.only.startswith("ready_storm:"):
+        verdict = ready_storm(options.only.split(":")[1])
+        print("case %s: %s" % (options.only, verdict or "sound"))
+        return 1 if verdict else 0
     if options.only:
         session, kind, call, fault = options.only.split(":")
         clean = clean_run(session)
@@ -592,12 +670,16 @@ def main():
                 artefacts.append((run.case(), verdict[1]))
             elif verdict:
                 defects.append((run.case(), verdict))
+    for name in READY_STORMS:
+        verdict = ready_storm(name)
+        if verdict:
+            defects.append(("ready_storm:" + name, verdict))
     for case, why in artefacts:
         print("artefact %s: %s" % (case, why))
     for case, why in defects:
         print("DEFECT %s: %s\n  repro: %s" % (case, why, repro(case)))
     print("fault injection: %d runs, %d defects (%d artefacts, %.0f s)"
-          % (len(matrix), len(defects), len(artefacts), time.monotonic() - started))
+          % (len(matrix) + len(READY_STORMS), len(defects), len(artefacts), time.monotonic() - started))
     return 1 if defects else 0
 
 

@@ -169,4 +169,53 @@ INSTANTIATE_TEST_SUITE_P(
                  true, {"a", "b", "terminate"}, "x Syntax error\ny\nOk> \n",
                  Outcome::ended}));
 
+// A reply that is always there: every read is a system receive that finds a
+// chunk, so the relay never waits. A SIGTERM comes after the tenth read and
+// stays held back; the connection closes after `limit` reads.
+class EndlessConnection final : public cmdclient::Connection {
+  public:
+    std::size_t write(std::string_view text) override { return text.size(); }
+    bool read(std::string& text) override {
+        if (++reads == limit) {
+            net::set_last_socket_error(0);
+            throw net::SocketException("Could not read from socket.");
+        }
+        if (reads == 10) {
+            std::raise(SIGTERM);
+        }
+        text = "y";
+        return true;
+    }
+    bool holds_received() const noexcept override { return false; }
+    // Always readable, like a socket with a reply waiting.
+    net::Waitable waitable() const noexcept override { return net::waitable_descriptor(ready_); }
+
+    ~EndlessConnection() override { ::close(ready_); }
+
+    static constexpr int limit = 100000;
+    int reads = 0;
+
+  private:
+    int ready_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+};
+
+TEST(BusyRelay, HearsAStopSignalThatNoWaitLetsIn) {
+    // Output that never waits, so that no wait can let the signal in.
+    const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    PipeOutput err;
+    net::catch_stop_signals();
+    cmdclient::Console console(nowhere, err.fd(), {});
+    cmdclient::Session session(console);
+    auto connection = std::make_unique<EndlessConnection>();
+    EndlessConnection& endless = *connection;
+    session.connection = std::move(connection);
+    PipeInput input("dump\n");
+    cmdclient::DescriptorLineSource lines(input.fd());
+
+    EXPECT_EQ(cmdclient::command_loop(session, lines), Outcome::stopped);
+    EXPECT_EQ(net::take_stop_signal(), SIGTERM);
+    EXPECT_LT(endless.reads, 10 + 20); // heard within a few receives
+    ::close(nowhere);
+}
+
 } // namespace
