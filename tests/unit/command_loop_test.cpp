@@ -205,7 +205,8 @@ TEST(BusyRelay, HearsAStopSignalThatNoWaitLetsIn) {
     PipeOutput err;
     net::catch_stop_signals();
     cmdclient::Console console(nowhere, err.fd(), {});
-    cmdclient::Session session(console);
+    const cmdclient::Options options;
+    cmdclient::Session session(console, options);
     auto connection = std::make_unique<EndlessConnection>();
     EndlessConnection& endless = *connection;
     session.connection = std::move(connection);
