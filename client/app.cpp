@@ -128,6 +128,29 @@ Outcome connect(Session& session, const CommandLine& line) {
     }
 }
 
+// The -c commands and -f files as one source of lines, every file opened
+// now, before anything is sent; null when one cannot be (reported).
+std::unique_ptr<LineSource> open_script(Console& console, const Options& options) {
+    std::vector<ScriptLineSource::File> files;
+    for (const CommandFile& file : options.files) {
+        if (file.name == "-") {
+            files.push_back({file.after_commands, file.name, platform::standard_input});
+            continue;
+        }
+        const std::string path = platform::expand_home(file.name);
+        const int fd = platform::open_command_file(path.c_str());
+        if (fd < 0) {
+            const int error = platform::last_error();
+            const ScriptLineSource opened({}, std::move(files)); // closes those opened
+            console.report(std::string(texts::cannot_open_command_file) + " '" + path +
+                           "': " + platform::error_text(error));
+            return nullptr;
+        }
+        files.push_back({file.after_commands, path, fd});
+    }
+    return std::make_unique<ScriptLineSource>(options.commands, std::move(files));
+}
+
 Outcome run_session(Session& session, const char* program, const CommandLine& line) {
     Console& console = session.console;
     using Action = CommandLine::Action;
@@ -162,6 +185,13 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
         return Outcome::failed;
     }
+    std::unique_ptr<LineSource> lines;
+    if (!options.commands.empty() || !options.files.empty()) {
+        lines = open_script(console, options);
+        if (!lines) {
+            return Outcome::failed;
+        }
+    }
     if (!net::start_socket_library()) {
         return Outcome::failed;
     }
@@ -175,16 +205,23 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
             session.reply_timeout_text = options.timeout->text;
         }
         session.exit_on_error = options.exit_on_error;
-        std::unique_ptr<LineSource> lines;
-        if (!options.commands.empty()) {
-            lines = std::make_unique<ListLineSource>(options.commands);
-        } else if (console.mode().editor_prompt) {
+        session.repeat = options.repeat;
+        session.repeat_interval = options.interval.value;
+        session.timing = options.timing;
+        if (options.reconnect) {
+            session.connect_again = [&session, &line] { return connect(session, line); };
+        }
+        if (!lines && console.mode().editor_prompt) {
             lines = make_line_editor(console, history_file());
         }
         if (!lines) {
             lines = std::make_unique<DescriptorLineSource>(platform::standard_input);
         }
         outcome = command_loop(session, *lines);
+        // A lost reply never passes for a clean run.
+        if (outcome == Outcome::ended && session.reply_lost) {
+            outcome = Outcome::failed;
+        }
     }
     if (outcome != Outcome::stopped) {
         console.finish();
@@ -202,13 +239,17 @@ int run(int argc, char* argv[]) {
     ConsoleMode mode;
     mode.quiet = line.options.quiet;
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
-    mode.interactive = platform::is_terminal(platform::standard_input);
-    // Quiet, there are no prompts to draw; with -c, no lines to edit.
-    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
-                         line.options.commands.empty() && line_editor_available();
+    const bool scripted = !line.options.commands.empty() || !line.options.files.empty();
+    bool script_from_input = false; // -f -: standard input is read as a pipe, even a terminal
+    for (const CommandFile& file : line.options.files) {
+        script_from_input = script_from_input || file.name == "-";
+    }
+    mode.interactive = platform::is_terminal(platform::standard_input) && !script_from_input;
+    // Quiet, there are no prompts to draw; with -c or -f, no lines to edit.
+    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet && !scripted &&
+                         line_editor_available();
     // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines = line.options.echo && !mode.quiet &&
-                        (!line.options.commands.empty() || !mode.interactive);
+    mode.echoes_lines = line.options.echo && !mode.quiet && (scripted || !mode.interactive);
     Console console(platform::standard_output, platform::standard_error, mode);
     Session session(console);
 

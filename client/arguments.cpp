@@ -13,6 +13,7 @@ constexpr int highest_port = 65535;
 // Longer waits are no use to anyone, and every clock can count them.
 constexpr double longest_wait_seconds = 1e9;
 constexpr int most_retries = 1000000;
+constexpr int most_repeats = 1000000000;
 
 // Codes of the options that have no letter.
 enum : int {
@@ -23,10 +24,13 @@ enum : int {
     retry_option,
     retry_delay_option,
     echo_option,
+    reconnect_option,
+    timing_option,
 };
 
-constexpr const char* letters = "ceqV46Lt"; // those after 'c' or 'L' in a bundle are its value
-constexpr const char* takes_value = "cL";
+// The letters after one that takes a value, in a bundle, are its value.
+constexpr const char* letters = "ceqV46Ltrif";
+constexpr const char* takes_value = "cLrif";
 const option long_options[] = {
     {"timeout", required_argument, nullptr, timeout_option},
     {"connect-timeout", required_argument, nullptr, connect_timeout_option},
@@ -41,6 +45,11 @@ const option long_options[] = {
     {"log-file", required_argument, nullptr, 'L'},
     {"timestamps", no_argument, nullptr, 't'},
     {"echo", no_argument, nullptr, echo_option},
+    {"reconnect", no_argument, nullptr, reconnect_option},
+    {"repeat", required_argument, nullptr, 'r'},
+    {"interval", required_argument, nullptr, 'i'},
+    {"timing", no_argument, nullptr, timing_option},
+    {"file", required_argument, nullptr, 'f'},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -129,6 +138,8 @@ CommandLine read_command_line(int argc, char* argv[]) {
     int checked = 0; // the last argument found to be ours
     bool retry_given = false;
     bool retry_delay_given = false;
+    bool repeat_given = false;
+    bool interval_given = false;
     for (;;) {
         const int next = optind == 0 ? 1 : optind;
         if (next != checked) {
@@ -138,7 +149,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
             }
             checked = next;
         }
-        const int code = getopt_long(argc, argv, "+:c:eqV46L:t", long_options, nullptr);
+        const int code = getopt_long(argc, argv, "+:c:eqV46L:tr:i:f:", long_options, nullptr);
         if (code == -1) {
             break;
         }
@@ -161,6 +172,35 @@ CommandLine read_command_line(int argc, char* argv[]) {
         case echo_option:
             line.options.echo = true;
             break;
+        case 'f':
+            line.options.files.push_back({line.options.commands.size(), optarg});
+            break;
+        case reconnect_option:
+            line.options.reconnect = true;
+            break;
+        case timing_option:
+            line.options.timing = true;
+            break;
+        case 'r': {
+            const std::optional<int> count = parse_count(optarg, most_repeats);
+            if (!count) {
+                return fail(std::string("-r needs a whole number from 0 to 1000000000, not '") +
+                            optarg + "'");
+            }
+            line.options.repeat = *count;
+            repeat_given = true;
+            break;
+        }
+        case 'i': {
+            const std::optional<double> value = parse_seconds(optarg, true);
+            if (!value) {
+                return fail(std::string("-i needs a number of seconds, 0 or more, not '") +
+                            optarg + "'");
+            }
+            line.options.interval = Seconds{*value, optarg};
+            interval_given = true;
+            break;
+        }
         case 'V':
             line.action = Action::version;
             return line;
@@ -222,11 +262,14 @@ CommandLine read_command_line(int argc, char* argv[]) {
         }
         default: { // a missing value, or one given to an option that takes none
             const std::string name = typed_name(argv[optind - 1], optopt);
-            if (optopt == 'c' || optopt == 'L') {
+            if (optopt == 'c' || optopt == 'L' || optopt == 'f') {
                 return fail(name + " needs a value");
             }
+            if (optopt == 'r') {
+                return fail(name + " needs a number of repetitions");
+            }
             if (optopt == timeout_option || optopt == connect_timeout_option ||
-                optopt == retry_delay_option) {
+                optopt == retry_delay_option || optopt == 'i') {
                 return fail(name + " needs a number of seconds");
             }
             if (optopt == retry_option) {
@@ -238,6 +281,9 @@ CommandLine read_command_line(int argc, char* argv[]) {
     }
     if (retry_delay_given && !retry_given) {
         return fail("--retry-delay needs --retry");
+    }
+    if (interval_given && !repeat_given) {
+        return fail("-i needs -r COUNT");
     }
     // Checked after all options, so that "-t -L FILE" works.
     if (line.options.timestamps && !line.options.log_file) {

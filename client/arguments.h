@@ -39,6 +39,13 @@ struct Seconds {
 // Which addresses of a looked-up host are tried.
 enum class Family { any, ipv4, ipv6 };
 
+// A -f file of commands, read after the first `after_commands` -c commands
+// (so that -c and -f run in the order given); "-" is standard input.
+struct CommandFile {
+    std::size_t after_commands = 0;
+    std::string name;
+};
+
 // What the options before the host and port ask for.
 struct Options {
     std::optional<Seconds> timeout;         // --timeout: longest wait for a reply's next byte
@@ -56,6 +63,11 @@ struct Options {
     std::optional<std::string> log_file;    // -L: append the session to this file
     bool timestamps = false;                // -t: each line of the log stamped with the time
     bool echo = false;                      // --echo: lines not typed are shown after their prompt
+    std::vector<CommandFile> files;         // -f: files of commands, among the -c ones
+    bool reconnect = false;                 // --reconnect: a lost connection is made again
+    int repeat = 1;                         // -r: each command is sent this often; 0: until stopped
+    Seconds interval;                       // -i: the pause between repetitions of one line
+    bool timing = false;                    // --timing: each reply's time on standard error
 };
 
 // What the command line asks for, read once.

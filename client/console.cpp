@@ -97,6 +97,15 @@ void Console::line_read(const std::string& line) {
     log_.line_read(line);
 }
 
+void Console::line_repeated(const std::string& line) {
+    if (take_pending_prompt()) {
+        out_.write(texts::prompt);
+        out_.write(line);
+        out_.write("\n");
+    }
+    line_read(line);
+}
+
 void Console::line_dropped() {
     // The editor has moved to the next line itself.
     if (!mode_.editor_prompt) {
@@ -111,6 +120,15 @@ void Console::report(std::string_view message) {
     err_.write(message);
     err_.write("\n");
     err_.flush();
+}
+
+void Console::report_on_own_row(std::string_view message) {
+    if (mode_.shows_each_chunk && !out_.ends_line()) {
+        flush();
+        err_.write("\n");
+        out_.at_line_start();
+    }
+    report(message);
 }
 
 bool Console::report_failure(Output& output) {

@@ -5,8 +5,10 @@
 
 #include "client/connection.h"
 #include "client/console.h"
+#include "client/outcome.h"
 #include "client/output.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,6 +35,18 @@ struct Session {
     std::string reply_timeout_text;
     // Stop at the first "Syntax error" reply (nothing more is sent).
     bool exit_on_error = false;
+    // --reconnect: connects again as at the start (going_on, failed: reported,
+    // or stopped); none: a lost connection ends the run.
+    std::function<Outcome()> connect_again;
+    // A reply was lost and the session went on over a new connection: the
+    // run cannot end as a clean one.
+    bool reply_lost = false;
+    // -r, -i: how often each command is sent (0: until stopped), and the
+    // pause in seconds between the repetitions of one line.
+    int repeat = 1;
+    double repeat_interval = 0;
+    // --timing: each reply's time, on standard error.
+    bool timing = false;
     // The text of the chunk being relayed, kept so its storage is reused.
     std::string chunk;
 };

@@ -29,6 +29,8 @@ inline constexpr const char* see_help = "see cmdclient --help";
 inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
 inline constexpr const char* cannot_write_reply_file = "cannot write reply file";
 inline constexpr const char* cannot_read_input = "cannot read standard input";
+inline constexpr const char* cannot_open_command_file = "cannot open command file";
+inline constexpr const char* cannot_read_command_file = "cannot read command file";
 inline constexpr const char* cannot_write_output = "cannot write standard output";
 inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* syntax_error = "Syntax error";
@@ -50,6 +52,10 @@ inline constexpr const char* not_in_this_build = " is not available in this buil
 // Each failed connect attempt but the last, after its reason: "; retrying in
 // SECONDS s (attempt K of N)".
 inline constexpr const char* retrying = "; retrying in ";
+// After why a connection ended, when --reconnect makes it again; then the
+// line for the new one, after "connected to PEER".
+inline constexpr const char* connecting_again = "; connecting again";
+inline constexpr const char* connected_again = " again";
 inline constexpr const char* not_an_option =
     "is not an option or an IPv4 address (see cmdclient --help)";
 
