@@ -8,13 +8,14 @@ import signal
 import socket
 import struct
 import subprocess
+import tempfile
 import threading
 import time
 import unittest
 from unittest import mock
 
 from harness import (BANNER, CLIENT, CLIENT_PREFIX, RUN_DEADLINE, TCP_TABLE, WINDOWS,
-                     InTemporaryDirectory, _table_address, chunk, close, expect, notify,
+                     FakeServer, InTemporaryDirectory, _table_address, chunk, close, expect, notify,
                      run_client, session, text, transcript, wait_drained)
 
 ESTABLISHED = "01"  # the state /proc/net/tcp shows for a socket before any close
@@ -305,6 +306,28 @@ class Repeat(unittest.TestCase):
         self.assertEqual(status, -signal.SIGTERM)
         self.assertRegex(stdout, re.escape(BANNER) + rb"Ok> (n\nOk> ){4,}\Z")
         self.assertRegex(server.received[0], rb"^(ping){5,}\Z")
+
+    @unittest.skipIf(WINDOWS, "needs a pseudo-terminal and the line editor")
+    def test_ctrl_c_at_a_terminal_ends_the_repetitions(self):
+        from terminal import TerminalClient  # pyte is needed here alone
+        with FakeServer([expect(b"regs"), chunk(b"A=1 Ok")]) as server, \
+                tempfile.TemporaryDirectory() as home:
+            client = TerminalClient(server.port, home, command=CLIENT_PREFIX + [
+                CLIENT, "-r", "0", "-i", "60", "--timing", str(server.port)])
+            try:
+                client.wait_for_prompt()
+                client.type(b"regs\r")
+                # The reply did not end its line: the time starts a row of its own.
+                client.wait_for(lambda lines: re.match(r"cmdclient: 'regs': \d+\.\d{3} ms$",
+                                                       lines[5]), "the time")
+                self.assertEqual(client.lines()[3:5], ["Ok> regs", "A=1"])
+                client.interrupt()
+                client.wait_for_prompt(after=client.lines()[5])
+                client.type(b"quit\r")
+                self.assertEqual(client.wait_exit(), 0)
+            finally:
+                client.close()
+        self.assertEqual(server.received, b"regs")
 
     def test_a_lost_reply_ends_the_repetitions_unless_reconnecting(self):
         cut = [expect(b"regs"), chunk(b"A=1\nOk"), expect(b"regs"), chunk(b"A"), close()]
