@@ -74,18 +74,22 @@ class Connections:
         end = time.monotonic() + RUN_DEADLINE
         for script in self.scripts:
             connection = None
-            while connection is None and not self._stop.is_set() and time.monotonic() < end:
+            while connection is None and time.monotonic() < end:
                 if self._back is not None:
-                    if not self._back.wait(0.05):
-                        continue
-                    self._back = None
-                    self._listener = self._listen(self.port)
+                    if self._stop.is_set():
+                        return
+                    if self._back.wait(0.05):
+                        self._back = None
+                        self._listener = self._listen(self.port)
+                    continue
+                # Looked at once more after the stop: a connection the client
+                # made before it ended counts.
+                stopping = self._stop.is_set()
                 try:
                     connection, _ = self._listener.accept()
                 except socket.timeout:
-                    pass
-            if connection is None:
-                return
+                    if stopping:
+                        return
             self.received.append(b"")
             with connection:
                 try:
@@ -112,6 +116,8 @@ class Connections:
             elif action == "chunk":
                 connection.sendall(argument)
                 wait_drained(connection, end)
+            elif action == "send":
+                connection.sendall(argument)
             elif action == "notify":
                 argument.set()
             elif action == "away":
@@ -225,6 +231,21 @@ class Reconnect(unittest.TestCase):
                 self.assertEqual(lines[-1], b"cmdclient: connected to " + peer(server.port) +
                                  b" again")
                 self.assertEqual(len(lines), 3 if goes_away else 2)
+
+    def test_bytes_sent_unasked_keep_the_connection(self):
+        # They start the next reply, as without the option: the close after
+        # them cuts that reply short.
+        first = [expect(b"one"), chunk(b"1\nOk"), ("send", b"early "), close()]
+        with Connections([first, []]) as server:
+            client = LiveClient(["--reconnect", server.port])
+            try:
+                client.type(b"one\n")
+                self.assertTrue(server.closed_seen.wait(RUN_DEADLINE))
+                stdout, status = client.finish(b"two\n")
+            finally:
+                client.kill()
+        self.assertEqual(server.received, [b"onetwo", b""])
+        self.assertEqual((stdout, status), (transcript(b"1\nOk> early Exception!\nOk> "), 1))
 
     def test_a_reply_cut_short_is_never_sent_again(self):
         # Options, the connections' scripts, what each received, standard
