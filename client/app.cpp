@@ -41,21 +41,12 @@ struct Attempt {
 // One attempt: the host text read (looked up when asked for), then a connect
 // to each of its addresses in turn, each bounded by --connect-timeout, until
 // one takes the connection (its name becomes the session's peer).
-Attempt attempt_connect(Session& session, const CommandLine& line) {
-    const Options& options = line.options;
+Attempt attempt_connect(Session& session) {
+    const Options& options = session.options;
     const auto connect_deadline = [&options] {
-        return net::deadline_after(options.connect_timeout
-                                       ? std::optional<double>(options.connect_timeout->value)
-                                       : std::nullopt);
+        return net::deadline_after(value_of(options.connect_timeout));
     };
-    HostReading reading;
-    reading.lookup = options.lookup;
-    reading.family = options.family;
-    reading.deadline = connect_deadline();
-    if (options.connect_timeout) {
-        reading.timeout_text = options.connect_timeout->text;
-    }
-    const ServerAddress address = server_address(line.host, line.port, reading);
+    const ServerAddress address = server_address(options, connect_deadline());
     Attempt attempt;
     if (address.stopped) {
         attempt.outcome = Outcome::stopped;
@@ -97,11 +88,11 @@ Attempt attempt_connect(Session& session, const CommandLine& line) {
 // the failure may pass: going_on, failed (reported: the fixed text on the
 // console, each reason on standard error) or stopped. Each failed attempt but
 // the last says why, and when the next one comes, on standard error.
-Outcome connect(Session& session, const CommandLine& line) {
-    const Options& options = line.options;
+Outcome connect(Session& session) {
+    const Options& options = session.options;
     const int attempts = options.retries + 1;
     for (int number = 1;; ++number) {
-        Attempt attempt = attempt_connect(session, line);
+        Attempt attempt = attempt_connect(session);
         if (attempt.outcome != Outcome::failed) {
             return attempt.outcome;
         }
@@ -137,16 +128,16 @@ std::unique_ptr<LineSource> open_script(Console& console, const Options& options
             files.push_back({file.after_commands, file.name, platform::standard_input});
             continue;
         }
-        const std::string path = platform::expand_home(file.name);
-        const int fd = platform::open_command_file(path.c_str());
+        // The name is as opened: "~/" in its place is the home folder.
+        const int fd = platform::open_command_file(file.name.c_str());
         if (fd < 0) {
             const int error = platform::last_error();
             const ScriptLineSource opened({}, std::move(files)); // closes those opened
-            console.report(std::string(texts::cannot_open_command_file) + " '" + path +
+            console.report(std::string(texts::cannot_open_command_file) + " '" + file.name +
                            "': " + platform::error_text(error));
             return nullptr;
         }
-        files.push_back({file.after_commands, path, fd});
+        files.push_back({file.after_commands, file.name, fd});
     }
     return std::make_unique<ScriptLineSource>(options.commands, std::move(files));
 }
@@ -156,14 +147,18 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     using Action = CommandLine::Action;
     switch (line.action) {
     case Action::usage:
-        console.show(naming(texts::usage, program));
+    case Action::no_port:
+        console.show(naming(line.action == Action::usage ? texts::usage : texts::no_port, program));
         // A person, not a script, gets a pointer to the help.
-        if (platform::is_terminal(platform::standard_error)) {
+        if (line.action == Action::usage && platform::is_terminal(platform::standard_error)) {
             console.report(texts::see_help);
+        }
+        if (!line.error.empty()) {
+            console.report(line.error);
         }
         return Outcome::failed;
     case Action::help:
-        console.show(texts::help);
+        console.show(texts::help + options_help() + texts::help_end);
         return Outcome::ended;
     case Action::version:
         console.show("cmdclient " CMDCLIENT_VERSION "\n");
@@ -171,15 +166,12 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     case Action::bad_option:
         console.report(line.error + "; " + naming(texts::options_usage, program));
         return Outcome::failed;
-    case Action::no_port:
-        console.show(naming(texts::no_port, program));
-        return Outcome::failed;
     case Action::run:
         break;
     }
-    const Options& options = line.options;
-    if (options.lookup && !net::lookup_available()) {
-        console.report(options.lookup_option + texts::not_in_this_build);
+    const Options& options = session.options;
+    if (!options.lookup.empty() && !net::lookup_available()) {
+        console.report(options.lookup.front() + texts::not_in_this_build);
         return Outcome::failed;
     }
     if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
@@ -198,18 +190,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     console.show_unless_quiet(texts::banner);
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();
-    Outcome outcome = connect(session, line);
+    Outcome outcome = connect(session);
     if (outcome == Outcome::going_on) {
-        if (options.timeout) {
-            session.reply_timeout = options.timeout->value;
-            session.reply_timeout_text = options.timeout->text;
-        }
-        session.exit_on_error = options.exit_on_error;
-        session.repeat = options.repeat;
-        session.repeat_interval = options.interval.value;
-        session.timing = options.timing;
         if (options.reconnect) {
-            session.connect_again = [&session, &line] { return connect(session, line); };
+            session.connect_again = [&session] { return connect(session); };
         }
         if (!lines && console.mode().editor_prompt) {
             lines = make_line_editor(console, history_file());
@@ -236,22 +220,10 @@ int run(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
     const CommandLine line = read_command_line(argc, argv);
-    ConsoleMode mode;
-    mode.quiet = line.options.quiet;
-    mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
-    const bool scripted = !line.options.commands.empty() || !line.options.files.empty();
-    bool script_from_input = false; // -f -: standard input is read as a pipe, even a terminal
-    for (const CommandFile& file : line.options.files) {
-        script_from_input = script_from_input || file.name == "-";
-    }
-    mode.interactive = platform::is_terminal(platform::standard_input) && !script_from_input;
-    // Quiet, there are no prompts to draw; with -c or -f, no lines to edit.
-    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet && !scripted &&
-                         line_editor_available();
-    // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines = line.options.echo && !mode.quiet && (scripted || !mode.interactive);
-    Console console(platform::standard_output, platform::standard_error, mode);
-    Session session(console);
+    Console console(platform::standard_output, platform::standard_error,
+                    console_mode(line.options, platform::is_terminal(platform::standard_output),
+                                 platform::is_terminal(platform::standard_input)));
+    Session session(console, line.options);
 
     Outcome outcome = Outcome::failed;
     try {
@@ -263,7 +235,7 @@ int run(int argc, char* argv[]) {
     }
     // A stop signal that came as the run was ending (into a write that was
     // cut short, say) still ends it, unless it would only have cancelled.
-    if (net::pending_stop_signal() != 0 && !stop_cancels(mode.interactive, false)) {
+    if (net::pending_stop_signal() != 0 && !stop_cancels(console.mode().interactive, false)) {
         outcome = Outcome::stopped;
     }
     if (outcome == Outcome::stopped) {

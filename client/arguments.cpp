@@ -1,9 +1,10 @@
 #include "client/arguments.h"
 
+#include "client/platform/files.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
-#include <getopt.h>
 #include <string_view>
 
 namespace cmdclient {
@@ -12,46 +13,81 @@ namespace {
 constexpr int highest_port = 65535;
 // Longer waits are no use to anyone, and every clock can count them.
 constexpr double longest_wait_seconds = 1e9;
-constexpr int most_retries = 1000000;
-constexpr int most_repeats = 1000000000;
+constexpr int help_column = 29;
 
-// Codes of the options that have no letter.
-enum : int {
-    timeout_option = 256,
-    connect_timeout_option,
-    help_option,
-    lookup_option,
-    retry_option,
-    retry_delay_option,
-    echo_option,
-    reconnect_option,
-    timing_option,
+// To add an option: one row here (its kind says how its value is read,
+// checked, named in messages and completed), its field in Options, and a
+// check below if it needs or excludes another. --help and the shell
+// completions are made from this table.
+const std::vector<OptionRow> table = {
+    {"timeout", 0, Kind::seconds, &Options::timeout, "SECONDS",
+     "give up when a reply pauses this long (exit 1)"},
+    {"connect-timeout", 0, Kind::seconds, &Options::connect_timeout, "SECONDS",
+     "give up connecting after this long (exit 1)"},
+    {"exit-on-error", 'e', Kind::flag, &Options::exit_on_error, nullptr,
+     "stop at the first \"Syntax error\" reply or lost\nredirected reply, naming its line (exit 3)"},
+    {"quiet", 'q', Kind::flag, &Options::quiet, nullptr,
+     "standard output gets the replies' text alone"},
+    {"command", 'c', Kind::text, &Options::commands, "COMMAND",
+     "run COMMAND instead of reading standard input\n(may be given more than once)"},
+    {"lookup", 0, Kind::flag, &Options::lookup, nullptr,
+     "look up a host name, or take an IPv6 address;\nevery address found is tried in turn"},
+    {nullptr, '4', Kind::flag, &Options::lookup, nullptr,
+     "as --lookup, trying only IPv4 or only IPv6"},
+    {nullptr, '6', Kind::flag, &Options::lookup, nullptr, ""},
+    {"retry", 0, Kind::count, &Options::retries, "N",
+     "try connecting N more times while it fails for\nthe moment (refused, unreachable, timed "
+     "out);\ngive --connect-timeout too, or a silent host\ntakes about 2 minutes each time",
+     1000000, "attempts"},
+    {"retry-delay", 0, Kind::seconds_or_zero, &Options::retry_delay, "SECONDS",
+     "the wait between those tries (default 1)"},
+    {"log-file", 'L', Kind::file, &Options::log_file, "FILE",
+     "append the session to FILE as a terminal shows it"},
+    {"timestamps", 't', Kind::flag, &Options::timestamps, nullptr,
+     "start each line of the log with the local time"},
+    {"echo", 0, Kind::flag, &Options::echo, nullptr,
+     "show lines not typed at a terminal after their prompt"},
+    {"file", 'f', Kind::file, &Options::files, "FILE",
+     "run the commands in FILE (-: standard input); may\nbe given more than once, in order with -c"},
+    {"reconnect", 0, Kind::flag, &Options::reconnect, nullptr,
+     "connect again when the connection is lost; a\ncommand whose reply was cut is not sent again"},
+    {"repeat", 'r', Kind::count, &Options::repeat, "COUNT",
+     "send each command COUNT times (0: until stopped)", 1000000000, "repetitions"},
+    {"interval", 'i', Kind::seconds_or_zero, &Options::interval, "SECONDS",
+     "the pause between those repetitions (with -r)"},
+    {"timing", 0, Kind::flag, &Options::timing, nullptr, "each reply's time on standard error"},
+    {"help", 0, Kind::flag, &Options::help, nullptr, nullptr},
+    {"version", 'V', Kind::flag, &Options::version, nullptr, nullptr},
 };
 
-// The letters after one that takes a value, in a bundle, are its value.
-constexpr const char* letters = "ceqV46Ltrif";
-constexpr const char* takes_value = "cLrif";
-const option long_options[] = {
-    {"timeout", required_argument, nullptr, timeout_option},
-    {"connect-timeout", required_argument, nullptr, connect_timeout_option},
-    {"lookup", no_argument, nullptr, lookup_option},
-    {"retry", required_argument, nullptr, retry_option},
-    {"retry-delay", required_argument, nullptr, retry_delay_option},
-    {"exit-on-error", no_argument, nullptr, 'e'},
-    {"quiet", no_argument, nullptr, 'q'},
-    {"command", required_argument, nullptr, 'c'},
-    {"help", no_argument, nullptr, help_option},
-    {"version", no_argument, nullptr, 'V'},
-    {"log-file", required_argument, nullptr, 'L'},
-    {"timestamps", no_argument, nullptr, 't'},
-    {"echo", no_argument, nullptr, echo_option},
-    {"reconnect", no_argument, nullptr, reconnect_option},
-    {"repeat", required_argument, nullptr, 'r'},
-    {"interval", required_argument, nullptr, 'i'},
-    {"timing", no_argument, nullptr, timing_option},
-    {"file", required_argument, nullptr, 'f'},
-    {nullptr, 0, nullptr, 0},
+// The checks between options, each naming two options as typed.
+// One that excludes another fails as soon as both are given; one that needs
+// another, once all options are read (so that "-t -L FILE" works).
+struct Check {
+    const char* option;
+    bool needs; // or excludes
+    const char* other;
+    const char* error;
 };
+const Check checks[] = {
+    {"-4", false, "-6", "-4 and -6 cannot be given together"},
+    {"--retry-delay", true, "--retry", "--retry-delay needs --retry"},
+    {"-t", true, "-L", "-t needs -L FILE"},
+    {"-i", true, "-r", "-i needs -r COUNT"},
+};
+
+// The row of the long name `name`, or of `letter`; null if none.
+const OptionRow* find(std::string_view name, char letter = 0) {
+    const auto found = std::find_if(table.begin(), table.end(), [&](const OptionRow& row) {
+        return letter != 0 ? letter == row.letter : row.name != nullptr && name == row.name;
+    });
+    return found == table.end() ? nullptr : &*found;
+}
+
+// The row of an option as typed: "--retry", "-t".
+const OptionRow& row_of(std::string_view typed) {
+    return typed[1] == '-' ? *find(typed.substr(2)) : *find({}, typed[1]);
+}
 
 // True when `arg` is one of our options, a bundle of our letters or "--":
 // anything else keeps its meaning as a host or port text.
@@ -60,41 +96,25 @@ bool is_ours(std::string_view arg) {
         return true;
     }
     if (arg.size() > 2 && arg.substr(0, 2) == "--") {
-        const std::string_view name = arg.substr(2, arg.find('=') - 2);
-        for (const option* known = long_options; known->name != nullptr; ++known) {
-            if (name == known->name) {
-                return true;
-            }
-        }
-        return false;
+        return find(arg.substr(2, arg.find('=') - 2)) != nullptr;
     }
     if (arg.size() < 2 || arg[0] != '-') {
         return false;
     }
-    for (const char letter : arg.substr(1)) {
-        if (std::strchr(letters, letter) == nullptr) {
+    for (std::size_t i = 1; i < arg.size(); ++i) {
+        const OptionRow* row = find({}, arg[i]);
+        if (row == nullptr) {
             return false;
         }
-        if (std::strchr(takes_value, letter) != nullptr) {
-            break;
+        if (row->kind != Kind::flag) {
+            break; // the rest is its value
         }
     }
     return true;
 }
 
-// The option `arg` as it was typed, for messages: "--command", "-c".
-std::string typed_name(const char* arg, int letter) {
-    if (std::strncmp(arg, "--", 2) == 0) {
-        return std::string(arg, std::strcspn(arg, "="));
-    }
-    return std::string("-") + static_cast<char>(letter);
-}
-
-// A whole number from 0 to `most` in decimal digits, or nothing.
+// A whole number from 0 to `most` in decimal digits (the empty text is 0), or nothing.
 std::optional<int> parse_count(const char* text, int most) noexcept {
-    if (text == nullptr || *text == '\0') {
-        return std::nullopt;
-    }
     int value = 0;
     for (; *text != '\0'; ++text) {
         if (*text < '0' || *text > '9') {
@@ -107,10 +127,75 @@ std::optional<int> parse_count(const char* text, int most) noexcept {
     }
     return value;
 }
+
+// What a value of `row` must be, for messages: "a number of seconds".
+std::string wanted(const OptionRow& row) {
+    switch (row.kind) {
+    case Kind::seconds:
+    case Kind::seconds_or_zero:
+        return "a number of seconds";
+    case Kind::count:
+        return std::string("a number of ") + row.unit;
+    case Kind::file:
+        return "a file name";
+    default:
+        return "a value";
+    }
+}
+
+// Reads one option's value into `options`: empty, or what is wrong with it.
+std::string store(Options& options, const OptionRow& row, const std::string& typed,
+                  const char* value) {
+    std::optional<double> seconds;
+    std::optional<int> count;
+    switch (row.kind) {
+    case Kind::seconds:
+    case Kind::seconds_or_zero:
+        seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero);
+        if (!seconds) {
+            return typed + (row.kind == Kind::seconds ? " needs a positive number of seconds"
+                                                      : " needs a number of seconds, 0 or more") +
+                   ", not '" + value + "'";
+        }
+        break;
+    case Kind::count:
+        count = *value != '\0' ? parse_count(value, row.most) : std::nullopt;
+        if (!count) {
+            return typed + " needs a whole number from 0 to " + std::to_string(row.most) +
+                   ", not '" + value + "'";
+        }
+        break;
+    default:
+        break;
+    }
+    const std::string text = row.kind == Kind::flag   ? typed
+                             : row.kind == Kind::file ? platform::expand_home(value)
+                                                      : std::string(value != nullptr ? value : "");
+    std::visit(
+        [&](auto field) {
+            auto& target = options.*field;
+            using Target = std::decay_t<decltype(target)>;
+            if constexpr (std::is_same_v<Target, bool>) {
+                target = true;
+            } else if constexpr (std::is_same_v<Target, int>) {
+                target = *count;
+            } else if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
+                target.push_back(text);
+            } else if constexpr (std::is_same_v<Target, std::vector<CommandFile>>) {
+                target.push_back({options.commands.size(), text});
+            } else if constexpr (std::is_same_v<Target, std::optional<std::string>>) {
+                target = text;
+            } else {
+                target = Seconds{*seconds, value};
+            }
+        },
+        row.field);
+    return {};
+}
 } // namespace
 
 std::optional<double> parse_seconds(const char* text, bool zero_too) noexcept {
-    if (text == nullptr || *text == '\0' || std::isspace(static_cast<unsigned char>(*text))) {
+    if (*text == '\0' || std::isspace(static_cast<unsigned char>(*text))) {
         return std::nullopt;
     }
     char* end = nullptr;
@@ -121,9 +206,58 @@ std::optional<double> parse_seconds(const char* text, bool zero_too) noexcept {
     return value;
 }
 
-CommandLine read_command_line(int argc, char* argv[]) {
+Family Options::family() const {
+    for (const std::string& typed : lookup) {
+        if (typed != "--lookup") {
+            return typed == "-4" ? Family::ipv4 : Family::ipv6;
+        }
+    }
+    return Family::any;
+}
+
+const std::vector<OptionRow>& option_table() {
+    return table;
+}
+
+std::string options_help() {
+    std::string list;
+    for (auto row = table.begin(); row != table.end(); ++row) {
+        if (row->help == nullptr || *row->help == '\0') {
+            continue;
+        }
+        std::string line = "  ";
+        if (row->letter != 0) {
+            line += std::string("-") + row->letter + (row->name != nullptr ? ", " : "");
+        }
+        for (auto beside = row + 1; beside != table.end() && beside->help != nullptr &&
+                                    *beside->help == '\0';
+             ++beside) {
+            line += std::string(", -") + beside->letter;
+        }
+        if (row->name != nullptr) {
+            line += std::string("--") + row->name;
+        }
+        if (row->value_name != nullptr) {
+            line += std::string(" ") + row->value_name;
+        }
+        for (std::string_view help = row->help;;) {
+            line.resize(help_column, ' ');
+            const std::size_t end = std::min(help.find('\n'), help.size());
+            list += line.append(help.substr(0, end)) + "\n";
+            if (end == help.size()) {
+                break;
+            }
+            help.remove_prefix(end + 1);
+            line.clear();
+        }
+    }
+    return list;
+}
+
+CommandLine read_command_line(int argc, char* argv[], Options options) {
     using Action = CommandLine::Action;
     CommandLine line;
+    line.options = std::move(options);
     if (argc < 2) {
         line.action = Action::usage;
         return line;
@@ -133,176 +267,86 @@ CommandLine read_command_line(int argc, char* argv[]) {
         line.error = std::move(error);
         return line;
     };
-    optind = 0; // a fresh start, also for a second command line in one process
-    opterr = 0;
-    int checked = 0; // the last argument found to be ours
-    bool retry_given = false;
-    bool retry_delay_given = false;
-    bool repeat_given = false;
-    bool interval_given = false;
-    for (;;) {
-        const int next = optind == 0 ? 1 : optind;
-        if (next != checked) {
-            if (next >= argc || !is_ours(argv[next])) {
-                optind = next;
+    std::vector<bool> given(table.size());
+    const auto is_given = [&](const char* typed) { return given[&row_of(typed) - table.data()]; };
+    std::vector<char*> operands;
+    std::string took; // the last value that followed its option, and that option
+    bool ended = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (ended || !is_ours(arg)) {
+            operands.push_back(argv[i]);
+            continue;
+        }
+        if (arg == "--") {
+            ended = true;
+            continue;
+        }
+        const bool is_long = arg[1] == '-';
+        // One long option, or each letter of a bundle up to one that takes a value.
+        for (std::size_t at = 1; at < arg.size(); ++at) {
+            const std::size_t equals = arg.find('=');
+            const std::string typed = is_long ? std::string(arg.substr(0, equals))
+                                              : std::string("-") + arg[at];
+            const OptionRow& row = row_of(typed);
+            const char* value = nullptr;
+            if (row.kind == Kind::flag) {
+                if (is_long && equals != std::string_view::npos) {
+                    return fail(typed + " takes no value");
+                }
+            } else if (is_long ? equals != std::string_view::npos : at + 1 < arg.size()) {
+                value = argv[i] + (is_long ? equals + 1 : at + 1);
+            } else if (i + 1 >= argc) {
+                return fail(typed + " needs " +
+                            (row.kind == Kind::file ? "a value" : wanted(row)));
+            } else {
+                value = argv[++i];
+                if (row.kind != Kind::text && is_ours(value)) {
+                    return fail(typed + " needs " + wanted(row) + ", not the option '" + value +
+                                "'");
+                }
+                took = typed + " took '" + value + "' as its value";
+                if (*value == '\0' || !is_numeric(value)) {
+                    took.clear();
+                }
+            }
+            if (std::string error = store(line.options, row, typed, value); !error.empty()) {
+                return fail(error);
+            }
+            given[&row - table.data()] = true;
+            for (const Check& check : checks) {
+                if (!check.needs && is_given(check.option) && is_given(check.other)) {
+                    return fail(check.error);
+                }
+            }
+            if (line.options.help || line.options.version) {
+                line.action = line.options.version ? Action::version : Action::help;
+                return line;
+            }
+            if (is_long || value != nullptr) {
                 break;
             }
-            checked = next;
-        }
-        const int code = getopt_long(argc, argv, "+:c:eqV46L:tr:i:f:", long_options, nullptr);
-        if (code == -1) {
-            break;
-        }
-        switch (code) {
-        case 'c':
-            line.options.commands.emplace_back(optarg);
-            break;
-        case 'e':
-            line.options.exit_on_error = true;
-            break;
-        case 'q':
-            line.options.quiet = true;
-            break;
-        case 'L':
-            line.options.log_file = optarg;
-            break;
-        case 't':
-            line.options.timestamps = true;
-            break;
-        case echo_option:
-            line.options.echo = true;
-            break;
-        case 'f':
-            line.options.files.push_back({line.options.commands.size(), optarg});
-            break;
-        case reconnect_option:
-            line.options.reconnect = true;
-            break;
-        case timing_option:
-            line.options.timing = true;
-            break;
-        case 'r': {
-            const std::optional<int> count = parse_count(optarg, most_repeats);
-            if (!count) {
-                return fail(std::string("-r needs a whole number from 0 to 1000000000, not '") +
-                            optarg + "'");
-            }
-            line.options.repeat = *count;
-            repeat_given = true;
-            break;
-        }
-        case 'i': {
-            const std::optional<double> value = parse_seconds(optarg, true);
-            if (!value) {
-                return fail(std::string("-i needs a number of seconds, 0 or more, not '") +
-                            optarg + "'");
-            }
-            line.options.interval = Seconds{*value, optarg};
-            interval_given = true;
-            break;
-        }
-        case 'V':
-            line.action = Action::version;
-            return line;
-        case help_option:
-            line.action = Action::help;
-            return line;
-        case lookup_option:
-        case '4':
-        case '6': {
-            if (line.options.lookup_option.empty()) {
-                line.options.lookup_option = code == lookup_option ? "--lookup"
-                                             : code == '4'         ? "-4"
-                                                                   : "-6";
-            }
-            line.options.lookup = true;
-            const Family family = code == '4'   ? Family::ipv4
-                                  : code == '6' ? Family::ipv6
-                                                : Family::any;
-            if (family != Family::any && line.options.family != Family::any &&
-                family != line.options.family) {
-                return fail("-4 and -6 cannot be given together");
-            }
-            if (family != Family::any) {
-                line.options.family = family;
-            }
-            break;
-        }
-        case retry_option: {
-            const std::optional<int> count = parse_count(optarg, most_retries);
-            if (!count) {
-                return fail(std::string("--retry needs a whole number from 0 to 1000000, not '") +
-                            optarg + "'");
-            }
-            line.options.retries = *count;
-            retry_given = true;
-            break;
-        }
-        case retry_delay_option: {
-            const std::optional<double> value = parse_seconds(optarg, true);
-            if (!value) {
-                return fail(
-                    std::string("--retry-delay needs a number of seconds, 0 or more, not '") +
-                    optarg + "'");
-            }
-            line.options.retry_delay = Seconds{*value, optarg};
-            retry_delay_given = true;
-            break;
-        }
-        case timeout_option:
-        case connect_timeout_option: {
-            const std::optional<double> value = parse_seconds(optarg);
-            if (!value) {
-                const char* name = code == timeout_option ? "--timeout" : "--connect-timeout";
-                return fail(name + std::string(" needs a positive number of seconds, not '") + optarg + "'");
-            }
-            (code == timeout_option ? line.options.timeout : line.options.connect_timeout) =
-                Seconds{*value, optarg};
-            break;
-        }
-        default: { // a missing value, or one given to an option that takes none
-            const std::string name = typed_name(argv[optind - 1], optopt);
-            if (optopt == 'c' || optopt == 'L' || optopt == 'f') {
-                return fail(name + " needs a value");
-            }
-            if (optopt == 'r') {
-                return fail(name + " needs a number of repetitions");
-            }
-            if (optopt == timeout_option || optopt == connect_timeout_option ||
-                optopt == retry_delay_option || optopt == 'i') {
-                return fail(name + " needs a number of seconds");
-            }
-            if (optopt == retry_option) {
-                return fail(name + " needs a number of attempts");
-            }
-            return fail(name + " takes no value");
-        }
         }
     }
-    if (retry_delay_given && !retry_given) {
-        return fail("--retry-delay needs --retry");
+    for (const Check& check : checks) {
+        if (check.needs && is_given(check.option) && !is_given(check.other)) {
+            return fail(check.error);
+        }
     }
-    if (interval_given && !repeat_given) {
-        return fail("-i needs -r COUNT");
-    }
-    // Checked after all options, so that "-t -L FILE" works.
-    if (line.options.timestamps && !line.options.log_file) {
-        return fail("-t needs -L FILE");
-    }
-    if (optind >= argc) {
-        line.action = Action::usage;
-        return line;
-    }
-    const ServerArguments arguments = classify_arguments(argc, argv, optind);
+    const ServerArguments arguments =
+        classify_arguments(static_cast<int>(operands.size()), operands.data(), 0);
     const std::optional<int> port =
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
     if (!port) {
-        line.action = Action::no_port;
+        line.action = operands.empty() ? Action::usage : Action::no_port;
+        if (!took.empty()) {
+            line.error = took + "; the port is missing";
+        }
         return line;
     }
-    line.port = *port;
+    line.options.port = *port;
     if (arguments.host != nullptr) {
-        line.host = arguments.host;
+        line.options.host = arguments.host;
     }
     return line;
 }
@@ -325,18 +369,7 @@ ServerArguments classify_arguments(int argc, char* const argv[], int first) noex
 }
 
 std::optional<int> parse_port(const char* digits) noexcept {
-    int value = 0;
-    for (; *digits != '\0'; ++digits) {
-        if (*digits < '0' || *digits > '9') {
-            return std::nullopt;
-        }
-        value = value * 10 + (*digits - '0');
-        // Checked at every digit, so no length of text can overflow.
-        if (value > highest_port) {
-            return std::nullopt;
-        }
-    }
-    return value;
+    return parse_count(digits, highest_port);
 }
 
 } // namespace cmdclient

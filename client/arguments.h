@@ -1,9 +1,10 @@
-// Reading the command line: options, then an optional host and a port, in
-// either order.
+// Reading the command line: our options anywhere on it, and an optional host
+// and a port, in either order. Every option is one row of one table.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace cmdclient {
@@ -36,28 +37,34 @@ struct Seconds {
     std::string text;
 };
 
+// The value of an optional number of seconds, for a deadline.
+inline std::optional<double> value_of(const std::optional<Seconds>& seconds) {
+    return seconds ? std::optional<double>(seconds->value) : std::nullopt;
+}
+
 // Which addresses of a looked-up host are tried.
 enum class Family { any, ipv4, ipv6 };
 
-// A -f file of commands, read after the first `after_commands` -c commands
-// (so that -c and -f run in the order given); "-" is standard input.
+// A -f file of commands ("~/" expanded), read after the first
+// `after_commands` -c commands, so that -c and -f run in the order given;
+// "-" is standard input.
 struct CommandFile {
     std::size_t after_commands = 0;
     std::string name;
 };
 
-// What the options before the host and port ask for.
+// What the run is asked to do: read once, then read-only for the whole run.
 struct Options {
+    std::string host = "localhost";
+    int port = 0;
     std::optional<Seconds> timeout;         // --timeout: longest wait for a reply's next byte
     std::optional<Seconds> connect_timeout; // --connect-timeout
     bool exit_on_error = false;             // -e: stop at the first "Syntax error"
     bool quiet = false;                     // -q: only the replies' text on standard output
     std::vector<std::string> commands;      // -c: run these instead of reading standard input
-    // --lookup, -4, -6: the host text may be a name or an IPv6 address;
-    // `lookup_option` is the first of them as typed ("-6"), for messages.
-    bool lookup = false;
-    Family family = Family::any;
-    std::string lookup_option;
+    // --lookup, -4, -6 as typed, in order: with any of them the host text may
+    // be a name or an IPv6 address; the first names them in messages.
+    std::vector<std::string> lookup;
     int retries = 0;                        // --retry: connect attempts after the first
     Seconds retry_delay{1, "1"};            // --retry-delay: the pause between attempts
     std::optional<std::string> log_file;    // -L: append the session to this file
@@ -68,12 +75,53 @@ struct Options {
     int repeat = 1;                         // -r: each command is sent this often; 0: until stopped
     Seconds interval;                       // -i: the pause between repetitions of one line
     bool timing = false;                    // --timing: each reply's time on standard error
+    bool help = false;                      // --help
+    bool version = false;                   // --version, -V
+
+    // -4 or -6 keeps only that family's addresses.
+    Family family() const;
 };
+
+// The kinds of value an option takes; each is read, checked and completed one way.
+enum class Kind {
+    flag,            // none
+    seconds,         // a positive number of seconds
+    seconds_or_zero, // a number of seconds, 0 allowed
+    count,           // a whole number from 0 to the row's `most`
+    text,            // any text, one of our options too
+    file,            // a file name: a leading "~/" is the home folder
+};
+
+// One option. A flag sets its bool, or adds its name as typed to a list; a
+// value is stored in its field, or added to it when the field is a list.
+struct OptionRow {
+    using Field = std::variant<bool Options::*, int Options::*, Seconds Options::*,
+                               std::optional<Seconds> Options::*,
+                               std::optional<std::string> Options::*,
+                               std::vector<std::string> Options::*,
+                               std::vector<CommandFile> Options::*>;
+    const char* name; // the long name, without "--"; null when it has none
+    char letter;      // 0 when it has none
+    Kind kind;
+    Field field;
+    const char* value_name; // the value in --help: "SECONDS"
+    // --help's text, a line each: null leaves the row out of the list, and
+    // the empty text shows it beside the row before ("-4, -6").
+    const char* help;
+    int most = 0;           // count: the largest value
+    const char* unit = "";  // count: what it counts ("attempts")
+};
+
+// Every option, in --help's order.
+const std::vector<OptionRow>& option_table();
+
+// The option list of --help, from the table.
+std::string options_help();
 
 // What the command line asks for, read once.
 struct CommandLine {
     enum class Action {
-        run,        // connect to `host` and `port`
+        run,        // connect to the options' host and port
         help,       // --help
         version,    // --version, -V
         usage,      // no host or port at all
@@ -82,17 +130,18 @@ struct CommandLine {
     };
     Action action = Action::run;
     Options options;
+    // bad_option: the error; usage and no_port: an option that took the
+    // port as its value, when one did.
     std::string error;
-    std::string host = "localhost";
-    int port = 0;
 };
 
-// Options come first: they are read up to the first argument that is none of
-// ours ("-h", "-5" and "--timout" are host or port texts, as a bundle is unless
-// every letter in it is ours) or after "--". A value follows its option or
-// joins it ("--timeout=5", "-cregs"); long names match only in full. The
-// first --help or --version acts at once, unless an option error came first.
-// The first two arguments after the options are the host and port.
-CommandLine read_command_line(int argc, char* argv[]);
+// Reads the command line into `options`. An argument anywhere that is one of
+// ours ("--timeout", "--timeout=5", or a bundle of our letters, "-qe",
+// "-cregs") is an option, with its value; after "--" none is. Any other
+// ("-h", "-5", "--timout") is an operand: the first two are the host and port.
+// Long names match only in full; a value joins its option or follows it, and
+// one that follows must not be one of our options, unless any text will do.
+// The first --help or --version acts at once, unless an option error came first.
+CommandLine read_command_line(int argc, char* argv[], Options options = {});
 
 } // namespace cmdclient

@@ -17,10 +17,10 @@ namespace {
 // fresh prompt.
 Outcome pause_between_repetitions(Session& session) {
     Console& console = session.console;
-    if (session.repeat_interval > 0 && net::pending_stop_signal() == 0) {
+    if (session.options.interval.value > 0 && net::pending_stop_signal() == 0) {
         session.write_out();
         net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
-                      net::deadline_after(session.repeat_interval));
+                      net::deadline_after(session.options.interval.value));
     }
     if (net::pending_stop_signal() == 0) {
         return Outcome::going_on;
@@ -46,7 +46,7 @@ Outcome send_repeatedly(Session& session, const std::string& line, const std::st
             return Outcome::going_on; // Ctrl-C also ends the repetitions
         }
         if (outcome != Outcome::going_on || command == grammar::terminate ||
-            (session.repeat != 0 && sent >= session.repeat)) {
+            (session.options.repeat != 0 && sent >= session.options.repeat)) {
             return outcome;
         }
         const Outcome paused = pause_between_repetitions(session);
@@ -59,7 +59,7 @@ Outcome send_repeatedly(Session& session, const std::string& line, const std::st
             return Outcome::failed;
         }
         console.line_repeated(line);
-        if (session.repeat == 0) {
+        if (session.options.repeat == 0) {
             sent = 0; // until stopped: no count to overflow
         }
     }

@@ -1,6 +1,9 @@
 #include "client/console.h"
 
+#include "client/line_editor.h"
 #include "client/texts.h"
+
+#include <algorithm>
 
 namespace cmdclient {
 
@@ -10,6 +13,24 @@ namespace {
 constexpr std::size_t console_buffer_size = std::size_t{64} << 10;
 constexpr std::size_t error_buffer_size = 1024;
 } // namespace
+
+ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal) {
+    ConsoleMode mode;
+    mode.quiet = options.quiet;
+    mode.shows_each_chunk = output_terminal;
+    const bool scripted = !options.commands.empty() || !options.files.empty();
+    // -f -: standard input is read as a pipe, even a terminal.
+    const bool script_from_input =
+        std::any_of(options.files.begin(), options.files.end(),
+                    [](const CommandFile& file) { return file.name == "-"; });
+    mode.interactive = input_terminal && !script_from_input;
+    // Quiet, there are no prompts to draw; with -c or -f, no lines to edit.
+    mode.editor_prompt = mode.interactive && output_terminal && !options.quiet && !scripted &&
+                         line_editor_available();
+    // Lines typed at a terminal are on the screen already.
+    mode.echoes_lines = options.echo && !options.quiet && (scripted || !mode.interactive);
+    return mode;
+}
 
 Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),

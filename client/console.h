@@ -3,6 +3,7 @@
 // if any, is on each end.
 #pragma once
 
+#include "client/arguments.h"
 #include "client/output.h"
 #include "client/session_log.h"
 
@@ -18,6 +19,9 @@ struct ConsoleMode {
     bool quiet = false;            // standard output carries the replies' text alone
     bool echoes_lines = false;     // each line read is shown after its prompt (--echo)
 };
+
+// The mode `options` ask for, with output and input each a terminal or not.
+ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal);
 
 class Console {
   public:

@@ -25,7 +25,7 @@ struct Lost {
 // by the server".
 std::string lost_reason(const Session& session, const Lost& lost) {
     if (lost.timed_out) {
-        return "no reply from " + session.peer + " for " + session.reply_timeout_text + " s";
+        return "no reply from " + session.peer + " for " + session.options.timeout->text + " s";
     }
     return "connection to " + session.peer +
            (lost.error == 0 ? std::string(" closed by the server")
@@ -61,7 +61,8 @@ Outcome reconnect_if_ended(Session& session) {
 Outcome lose_reply(Session& session, const std::string& command, const Lost& lost) {
     session.console.show_failure(texts::receive_failed);
     const std::string why = lost_reason(session, lost);
-    if (!session.connect_again || session.exit_on_error || command == grammar::terminate) {
+    if (!session.connect_again || session.options.exit_on_error ||
+        command == grammar::terminate) {
         session.console.report(why);
         return Outcome::failed;
     }
@@ -76,7 +77,7 @@ Outcome lose_reply(Session& session, const std::string& command, const Lost& los
 // --timing: how long the command took, from its send to the end of its reply.
 void report_time(Session& session, const std::string& command, net::Clock::time_point start,
                  bool cut_short) {
-    if (!session.timing) {
+    if (!session.options.timing) {
         return;
     }
     const double seconds = std::chrono::duration<double>(net::Clock::now() - start).count();
@@ -99,7 +100,7 @@ class Reply {
           // or when a log is kept (which must see where the prompt starts).
           // (or the reply's time, which comes before the prompt).
           strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
-                        console_.logging() || session.timing) {
+                        console_.logging() || session.options.timing) {
         if (cancelled) {
             start_discarding();
         }
@@ -137,7 +138,7 @@ class Reply {
             }
             wait = false;
             switch (net::wait_for(connection.waitable(), net::Direction::readable,
-                                  net::deadline_after(session_.reply_timeout))) {
+                                  net::deadline_after(value_of(session_.options.timeout)))) {
             case net::WaitResult::ready:
             case net::WaitResult::interrupted:
                 break;
@@ -230,7 +231,7 @@ class Reply {
 Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
     Connection& connection = *session.connection;
     std::string_view rest(command);
-    net::Deadline progress_deadline = net::deadline_after(session.reply_timeout);
+    net::Deadline progress_deadline = net::deadline_after(value_of(session.options.timeout));
     while (!rest.empty()) {
         std::size_t sent = 0;
         try {
@@ -241,7 +242,7 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
         }
         rest.remove_prefix(sent);
         if (sent > 0) {
-            progress_deadline = net::deadline_after(session.reply_timeout);
+            progress_deadline = net::deadline_after(value_of(session.options.timeout));
             continue;
         }
         const bool full = net::would_block(net::last_socket_error());
@@ -301,7 +302,7 @@ Outcome exchange(Session& session, const std::string& command, const std::string
 
     const bool to_console = target == grammar::console_target;
     // With -e a lost reply stops the run, and the loop names its failure.
-    const bool stops_at_lost_reply = session.exit_on_error;
+    const bool stops_at_lost_reply = session.options.exit_on_error;
     if (!to_console) {
         // Messages name the file as opened: "~/" in its place is the home folder.
         const std::string path = platform::expand_home(target);
@@ -347,7 +348,7 @@ Outcome exchange(Session& session, const std::string& command, const std::string
             console.show_unless_quiet(texts::after_syntax_error);
         }
         console.prompt();
-        return session.exit_on_error ? Outcome::command_failed : after_reply;
+        return session.options.exit_on_error ? Outcome::command_failed : after_reply;
     case ReplyEnd::cut_short:
         break;
     }

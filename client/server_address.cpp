@@ -19,8 +19,9 @@ std::string quoted(const std::string& host) {
 }
 
 // The looked-up way: fills `address` from the system's resolver.
-void look_up(ServerAddress& address, const std::string& host, int port,
-             const HostReading& reading) {
+void look_up(ServerAddress& address, const Options& options, net::Deadline deadline) {
+    const std::string& host = options.host;
+    const int port = options.port;
     address.named_by_address = true;
     std::string name = host;
     const bool bracketed = !host.empty() && host.front() == '[';
@@ -45,7 +46,7 @@ void look_up(ServerAddress& address, const std::string& host, int port,
         }
     }
     if (address.candidates.empty()) {
-        const net::Lookup found = net::look_up(name, port, bracketed, reading.deadline);
+        const net::Lookup found = net::look_up(name, port, bracketed, deadline);
         using Status = net::Lookup::Status;
         switch (found.status) {
         case Status::found:
@@ -57,7 +58,7 @@ void look_up(ServerAddress& address, const std::string& host, int port,
         case Status::timed_out:
             address.again = true;
             address.problem =
-                "cannot look up '" + host + "': no answer in " + reading.timeout_text + " s";
+                "cannot look up '" + host + "': no answer in " + options.connect_timeout.value_or(Seconds{}).text + " s";
             return;
         case Status::again:
         case Status::failed:
@@ -67,10 +68,10 @@ void look_up(ServerAddress& address, const std::string& host, int port,
             return;
         }
     }
-    if (reading.family == Family::any) {
+    if (options.family() == Family::any) {
         return;
     }
-    const bool ipv4 = reading.family == Family::ipv4;
+    const bool ipv4 = options.family() == Family::ipv4;
     auto& candidates = address.candidates;
     candidates.erase(
         std::remove_if(candidates.begin(), candidates.end(),
@@ -83,14 +84,15 @@ void look_up(ServerAddress& address, const std::string& host, int port,
 
 } // namespace
 
-ServerAddress server_address(const std::string& host, int port, const HostReading& reading) {
+ServerAddress server_address(const Options& options, net::Deadline deadline) {
+    const std::string& host = options.host;
     ServerAddress address;
-    address.peer = host + " port " + std::to_string(port);
-    if (reading.lookup) {
-        look_up(address, host, port, reading);
+    address.peer = host + " port " + std::to_string(options.port);
+    if (!options.lookup.empty()) {
+        look_up(address, options, deadline);
         return address;
     }
-    if (const auto endpoint = net::endpoint_of(host, port)) {
+    if (const auto endpoint = net::endpoint_of(host, options.port)) {
         address.candidates.push_back(*endpoint);
         return address;
     }

@@ -21,20 +21,11 @@ struct ServerAddress {
     bool stopped = false; // a stop signal ended the lookup; it stays recorded
 };
 
-// How the host text is read: by the client's own conversion alone, or
-// looked up (--lookup, -4, -6), then bounded by `deadline`.
-struct HostReading {
-    bool lookup = false;
-    Family family = Family::any;
-    net::Deadline deadline;
-    std::string timeout_text; // the --connect-timeout given, for messages
-};
-
-// Without a lookup: "localhost" or a dotted-decimal address, never looked up
+// The options' host and port. Without a lookup: "localhost" or a dotted-decimal address, never looked up
 // by name; any other text gives no candidates and says why. With one: a text
 // of digits and dots is still only converted, a name ("localhost" too) or an
-// IPv6 address ("::1", "fe80::1%eth0", "[::1]") is looked up, and only the
-// addresses of the family asked for are kept.
-ServerAddress server_address(const std::string& host, int port, const HostReading& reading = {});
+// IPv6 address ("::1", "fe80::1%eth0", "[::1]") is looked up by `deadline`,
+// and only the addresses of the family asked for are kept.
+ServerAddress server_address(const Options& options, net::Deadline deadline = {});
 
 } // namespace cmdclient

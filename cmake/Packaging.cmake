@@ -4,28 +4,32 @@
 # links to), LICENSE and the manual as plain text.
 include(GNUInstallDirs)
 
-# The version stated in the manual page and in both change logs must be the
-# project's: a release that forgot one of them would describe another version.
+# The version is the project's; the build writes it into the program, the
+# manual page and the package names. Where it is written by hand (both change
+# logs, and the package names in the README), a release that forgot one of
+# them would describe another version.
 string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
-file(STRINGS ${PROJECT_SOURCE_DIR}/man/cmdclient.1 man_title REGEX "^\\.TH ")
 file(STRINGS ${PROJECT_SOURCE_DIR}/packaging/changelog package_entry LIMIT_COUNT 1)
 file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_notes REGEX "^## \\[${version_pattern}\\]")
-if(NOT man_title MATCHES "\"cmdclient ${version_pattern}\""
-   OR NOT package_entry MATCHES "^cmdclient \\(${version_pattern}\\) "
-   OR NOT release_notes)
-  message(FATAL_ERROR "man/cmdclient.1 (.TH line), packaging/changelog (first entry) and "
-                      "CHANGELOG.md (a '## [${PROJECT_VERSION}]' section) must all name "
-                      "version ${PROJECT_VERSION}")
+file(READ ${PROJECT_SOURCE_DIR}/README.md readme)
+string(REGEX MATCHALL "cmdclient[_-][0-9]+\\.[0-9]+\\.[0-9]+" readme_names "${readme}")
+list(FILTER readme_names EXCLUDE REGEX "[_-]${version_pattern}$")
+if(NOT package_entry MATCHES "^cmdclient \\(${version_pattern}\\) " OR NOT release_notes
+   OR readme_names)
+  message(FATAL_ERROR "packaging/changelog (first entry), CHANGELOG.md (a "
+                      "'## [${PROJECT_VERSION}]' section) and the package names in README.md "
+                      "must all name version ${PROJECT_VERSION} (README.md: ${readme_names})")
 endif()
 
 set(docs ${CMAKE_BINARY_DIR}/docs)
+configure_file(${PROJECT_SOURCE_DIR}/man/cmdclient.1 ${docs}/cmdclient.1 @ONLY)
 if(WIN32)
   find_program(GROFF groff REQUIRED)
   add_custom_command(
     OUTPUT ${docs}/cmdclient.txt
-    COMMAND ${CMAKE_COMMAND} -DGROFF=${GROFF} -DINPUT=${PROJECT_SOURCE_DIR}/man/cmdclient.1
+    COMMAND ${CMAKE_COMMAND} -DGROFF=${GROFF} -DINPUT=${docs}/cmdclient.1
             -DOUTPUT=${docs}/cmdclient.txt -P ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
-    DEPENDS ${PROJECT_SOURCE_DIR}/man/cmdclient.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
+    DEPENDS ${docs}/cmdclient.1 ${PROJECT_SOURCE_DIR}/cmake/man-to-text.cmake
     COMMENT "Rendering the manual page as text")
   # The texts in the zip have Windows' line ends, as its editors expect.
   set(texts ${docs}/cmdclient.txt)
@@ -50,13 +54,13 @@ if(WIN32)
 else()
   # Debian installs manual pages and change logs compressed.
   set(compressed)
-  foreach(source man/cmdclient.1 packaging/changelog)
+  foreach(source ${docs}/cmdclient.1 ${PROJECT_SOURCE_DIR}/packaging/changelog)
     get_filename_component(name ${source} NAME)
     add_custom_command(
       OUTPUT ${docs}/${name}.gz
-      COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_SOURCE_DIR}/${source}
+      COMMAND ${CMAKE_COMMAND} -DINPUT=${source}
               -DOUTPUT=${docs}/${name}.gz -P ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
-      DEPENDS ${PROJECT_SOURCE_DIR}/${source} ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
+      DEPENDS ${source} ${PROJECT_SOURCE_DIR}/cmake/gzip.cmake
       COMMENT "Compressing ${source}")
     list(APPEND compressed ${docs}/${name}.gz)
   endforeach()
@@ -78,6 +82,10 @@ set(CPACK_STRIP_FILES ON)
 # The package's directories take their modes from the umask of the build;
 # under umask 077 they would be closed to everyone but root.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/package-directories.cmake)
+# Every time in the package is the last commit's, so that two builds of one
+# commit give the same bytes.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/package-date.cmake)
+set(CPACK_CMDCLIENT_SOURCE_DIR ${PROJECT_SOURCE_DIR})
 if(WIN32)
   set(CPACK_GENERATOR ZIP)
   if(CMAKE_SIZEOF_VOID_P EQUAL 8)

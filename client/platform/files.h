@@ -77,7 +77,7 @@ int close_descriptor(int fd) noexcept;
 // client's own output never reaches the server). Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
 
-// A reply file's name as the user means it: a leading "~/" stands for the
+// A file's name as the user means it (a reply file's, -L's): a leading "~/" stands for the
 // home folder ($HOME, when set and not empty), as in a shell. Anything else (a
 // bare "~", "~user") is taken as written, and on Windows every name is.
 std::string expand_home(const std::string& name);
@@ -90,13 +90,10 @@ bool matches_wildcard(const std::string& pattern, const std::string& text) noexc
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
 
-// Opens (creating if needed) a file only its owner may read or write, and
-// takes back any wider mode an existing file had. True on success.
-bool make_private_file(const char* path) noexcept;
-
-// Opens (creating if needed, as make_private_file does) and locks a file for
-// this process alone until unlock_file(): other runs that lock it wait. A
-// handle, or -1 with the error in last_error().
+// Opens (creating if needed) a file only its owner may read or write, taking
+// back any wider mode an existing file had, and locks it for this process
+// alone until unlock_file(): other runs that lock it wait. A handle, or -1
+// with the error in last_error().
 int lock_private_file(const char* path) noexcept;
 void unlock_file(int handle) noexcept;
 

@@ -197,15 +197,6 @@ void unlock_file(int handle) noexcept {
     ::close(handle); // closing releases the lock
 }
 
-bool make_private_file(const char* path) noexcept {
-    const int handle = lock_private_file(path);
-    if (handle < 0) {
-        return false;
-    }
-    unlock_file(handle);
-    return true;
-}
-
 std::string expand_home(const std::string& name) {
     const char* home = environment("HOME");
     if (name.compare(0, 2, "~/") != 0 || home == nullptr || *home == '\0') {

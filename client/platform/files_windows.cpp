@@ -73,10 +73,6 @@ bool make_private_folders(const char* path) noexcept {
     return true;
 }
 
-bool make_private_file(const char*) noexcept {
-    return true;
-}
-
 int lock_private_file(const char*) noexcept {
     errno = ENOSYS;
     return -1;

@@ -4,8 +4,8 @@ import select
 import socket
 import unittest
 
-from harness import (BANNER, RUN_DEADLINE, WINDOWS, FakeServer, close, program_name,
-                     refused_port, run_client, text)
+from harness import (BANNER, RUN_DEADLINE, WINDOWS, FakeServer, chunk, close, expect,
+                     program_name, refused_port, run_client, session, text)
 
 PORT_ERROR = text(b": must specifiy valid port number\n")
 CONNECT_FAILED = text(b"Exception was caught:Could not bind to port.\n\n")
@@ -24,7 +24,7 @@ class ArgumentErrors(unittest.TestCase):
             with self.subTest(args=args):
                 result = run_client(args)
                 self.assertEqual((result.returncode, result.stdout, result.stderr),
-                                 (0, text(b"cmdclient 1.1.0\n"), b""))
+                                 (0, text(b"cmdclient 1.2.0\n"), b""))
         for args in (["--help"], ["--help", "x"], ["-e", "--help", "--version"]):
             with self.subTest(args=args):
                 result = run_client(args)
@@ -33,9 +33,9 @@ class ArgumentErrors(unittest.TestCase):
                 self.assertIn(b"cmdclient(1)", result.stdout)
 
     def test_without_a_usable_port(self):
-        # Arguments that are none of ours are host texts: "-h" and "x --help" are no help.
+        # Arguments that are none of ours are host texts: "-h" and "-- --help" are no help.
         cases = [["hostA", "hostB"], ["-5", "host"], ["localhost"], ["+5000"], ["-h"],
-                 ["x", "--help"], ["--", "--help"],
+                 ["--", "--help"], ["x", "--", "-h"],
                  ["65536"], ["65537"], ["99999999999999999999999"], ["70000", "localhost"],
                  ["0000000000000000000000065536"]]
         for args in cases:
@@ -43,6 +43,26 @@ class ArgumentErrors(unittest.TestCase):
                 result = run_client(args)
                 self.assertEqual(result.stdout, program_name() + PORT_ERROR)
                 self.assertEqual((result.returncode, result.stderr), (1, b""))
+
+
+    def test_an_option_that_took_the_port_or_one_of_ours_as_its_value(self):
+        swallowed = b"cmdclient: --timeout took '5000' as its value; the port is missing\n"
+        usage = text(b"usage: ") + program_name() + text(b" [hostname] port#\n")
+        cases = [(["--timeout", "5000"], usage, swallowed),
+                 (["host", "--timeout", "5000"], program_name() + PORT_ERROR, swallowed),
+                 (["-L", "-q", "5000"], b"", b"cmdclient: -L needs a file name, not the option "
+                  b"'-q'; usage: " + program_name() + b" [OPTIONS] [hostname] port#\n")]
+        for args, stdout, stderr in cases:
+            with self.subTest(args=args):
+                result = run_client(args)
+                self.assertEqual((result.returncode, result.stdout, result.stderr),
+                                 (1, stdout, text(stderr)))
+
+    def test_our_options_after_the_host_and_port(self):
+        # A script that puts -e last stops at the "Syntax error".
+        result, _ = session(self, [expect(b"bad"), chunk(b"Syntax error")], b"bad\nregs\n",
+                            args=["-q", "-e"])
+        self.assertEqual((result.returncode, result.stdout), (3, text(b"Syntax error\n")))
 
 
 class Connecting(unittest.TestCase):

@@ -118,6 +118,17 @@ class LogFile(InTemporaryDirectory, unittest.TestCase):
                          BANNER + b"Ok> regs\nA=1\nOk> mem > m.txt\nOk> quit\n\n")
         self.assertEqual(self.file("m.txt"), b"00: 2A\n")
 
+    @unittest.skipIf(WINDOWS, "a home folder is a POSIX shell's")
+    def test_a_leading_tilde_in_the_log_file_is_the_home_folder(self):
+        for option in (["-L", "~/s.log"], ["--log-file=~/s.log"]):
+            with self.subTest(option=option), FakeServer([]) as server:
+                result = subprocess.run(CLIENT_PREFIX + [CLIENT, str(server.port)] + option,
+                                        capture_output=True, timeout=RUN_DEADLINE,
+                                        env=dict(os.environ, HOME=self.cwd))
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertTrue(self.file("s.log").startswith(PLAIN_BANNER))
+                os.remove(os.path.join(self.cwd, "s.log"))
+
     def test_a_log_that_cannot_be_opened_ends_the_run_before_it_connects(self):
         folder = os.path.join(self.cwd, "none")
         with FakeServer([]) as server:

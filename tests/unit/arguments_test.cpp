@@ -113,7 +113,7 @@ void PrintTo(const OptionCase& c, std::ostream* out) {
 
 class ReadCommandLine : public testing::TestWithParam<OptionCase> {};
 
-TEST_P(ReadCommandLine, ReadsOptionsOnlyBeforeTheHostAndPort) {
+TEST_P(ReadCommandLine, ReadsOptionsAndTheHostAndPort) {
     const OptionCase& c = GetParam();
     const cmdclient::CommandLine line = read(c.args);
     EXPECT_EQ(line.action, c.action);
@@ -121,8 +121,8 @@ TEST_P(ReadCommandLine, ReadsOptionsOnlyBeforeTheHostAndPort) {
     if (c.action != Action::run) {
         return;
     }
-    EXPECT_EQ(line.host, c.host);
-    EXPECT_EQ(line.port, c.port);
+    EXPECT_EQ(line.options.host, c.host);
+    EXPECT_EQ(line.options.port, c.port);
     EXPECT_EQ(line.options.commands, c.commands);
     EXPECT_EQ(line.options.timeout ? line.options.timeout->value : 0.0, c.timeout);
     EXPECT_EQ(line.options.quiet, c.quiet);
@@ -137,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Arguments that are none of ours keep their meaning as host or port texts.
         OptionCase{{"5000"}, Action::run, none, "localhost", 5000, {}, 0, false, false},
         OptionCase{{"-h", "5000"}, Action::run, none, "-h", 5000, {}, 0, false, false},
-        OptionCase{{"5000", "-q"}, Action::run, none, "-q", 5000, {}, 0, false, false},
+        OptionCase{{"5000", "-q"}, Action::run, none, "localhost", 5000, {}, 0, true, false},
         OptionCase{{"-qx", "5000"}, Action::run, none, "-qx", 5000, {}, 0, false, false},
         OptionCase{{"--time", "5"}, Action::run, none, "--time", 5, {}, 0, false, false},
         OptionCase{{"-q", "--", "-5", "7"}, Action::run, none, "-5", 7, {}, 0, true, false},
@@ -168,6 +168,42 @@ INSTANTIATE_TEST_SUITE_P(
                    "--connect-timeout needs a positive number of seconds, not '1s'", "", 0, {}, 0,
                    false, false}));
 
+// Ours anywhere on the line, none after "--"; a value that follows its
+// option is never one of ours, unless any text will do; a value that took
+// the port is named.
+INSTANTIATE_TEST_SUITE_P(
+    Anywhere, ReadCommandLine,
+    testing::Values(
+        OptionCase{{"10.0.0.7", "5000", "-e"}, Action::run, none, "10.0.0.7", 5000, {}, 0, false,
+                   true},
+        OptionCase{{"10.0.0.7", "-q", "5000", "--timeout", "2"}, Action::run, none, "10.0.0.7",
+                   5000, {}, 2, true, false},
+        OptionCase{{"10.0.0.7", "5000", "extra", "-qe"}, Action::run, none, "10.0.0.7", 5000, {},
+                   0, true, true},
+        OptionCase{{"5000", "--", "-q"}, Action::run, none, "-q", 5000, {}, 0, false, false},
+        OptionCase{{"--4", "5000", "--V"}, Action::run, none, "--4", 5000, {}, 0, false, false},
+        OptionCase{{"--", "5000", "--", "-e"}, Action::run, none, "--", 5000, {}, 0, false, false},
+        OptionCase{{"-h", "5000", "-c", "-q"}, Action::run, none, "-h", 5000, {"-q"}, 0, false,
+                   false},
+        OptionCase{{"5000", "--help"}, Action::help, none, "", 0, {}, 0, false, false},
+        OptionCase{{"-t", "--help"}, Action::help, none, "", 0, {}, 0, false, false},
+        OptionCase{{"5000", "-L", "-q"}, Action::bad_option,
+                   "-L needs a file name, not the option '-q'", "", 0, {}, 0, false, false},
+        OptionCase{{"--timeout", "--echo", "5000"}, Action::bad_option,
+                   "--timeout needs a number of seconds, not the option '--echo'", "", 0, {}, 0,
+                   false, false},
+        OptionCase{{"--retry", "-e", "5000"}, Action::bad_option,
+                   "--retry needs a number of attempts, not the option '-e'", "", 0, {}, 0, false,
+                   false},
+        OptionCase{{"--timeout", "5000"}, Action::usage,
+                   "--timeout took '5000' as its value; the port is missing", "", 0, {}, 0, false,
+                   false},
+        OptionCase{{"host", "-qc", "5000"}, Action::no_port,
+                   "-c took '5000' as its value; the port is missing", "", 0, {}, 0, false, false},
+        OptionCase{{"host", "--timeout=5000"}, Action::no_port, none, "", 0, {}, 0, false, false},
+        OptionCase{{"--retry", "5000", "-c", "x", "h"}, Action::no_port, none, "", 0, {}, 0,
+                   false, false}));
+
 // The options that reach the server by name or again later.
 struct ReachCase {
     std::vector<const char*> args; // after the program name
@@ -196,10 +232,10 @@ TEST_P(ReadReachOptions, ReadsLookupAndRetry) {
     if (c.action != Action::run) {
         return;
     }
-    EXPECT_EQ(line.host, "board");
-    EXPECT_EQ(line.options.lookup, c.lookup);
-    EXPECT_EQ(line.options.family, c.family);
-    EXPECT_EQ(line.options.lookup_option, c.lookup_option);
+    EXPECT_EQ(line.options.host, "board");
+    EXPECT_EQ(!line.options.lookup.empty(), c.lookup);
+    EXPECT_EQ(line.options.family(), c.family);
+    EXPECT_EQ(line.options.lookup.empty() ? "" : line.options.lookup.front(), c.lookup_option);
     EXPECT_EQ(line.options.retries, c.retries);
     EXPECT_EQ(line.options.retry_delay.value, c.retry_delay);
 }
@@ -216,6 +252,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReachCase{{"--lookup", "board", "5000"}, Action::run, none, true, Family::any,
                   "--lookup", 0, 1},
         ReachCase{{"-4", "-6", "board", "5000"}, Action::bad_option,
+                  "-4 and -6 cannot be given together", false, Family::any, "", 0, 1},
+        ReachCase{{"-4", "-6", "--help"}, Action::bad_option,
                   "-4 and -6 cannot be given together", false, Family::any, "", 0, 1},
         ReachCase{{"-64", "board", "5000"}, Action::bad_option,
                   "-4 and -6 cannot be given together", false, Family::any, "", 0, 1},
@@ -258,7 +296,7 @@ void PrintTo(const RecordCase& c, std::ostream* out) {
 
 class RecordOptions : public testing::TestWithParam<RecordCase> {};
 
-TEST_P(RecordOptions, AreReadBeforeTheHostAndPort) {
+TEST_P(RecordOptions, AreRead) {
     const RecordCase& c = GetParam();
     const cmdclient::CommandLine line = read(c.args);
     EXPECT_EQ(line.error, c.error);
@@ -270,7 +308,7 @@ TEST_P(RecordOptions, AreReadBeforeTheHostAndPort) {
     EXPECT_EQ(line.options.log_file.value_or("<none>"), c.log_file);
     EXPECT_EQ(line.options.timestamps, c.timestamps);
     EXPECT_EQ(line.options.echo, c.echo);
-    EXPECT_EQ(line.host, c.host);
+    EXPECT_EQ(line.options.host, c.host);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -288,5 +326,50 @@ INSTANTIATE_TEST_SUITE_P(
                     RecordCase{{"--echo=1", "5000"}, "--echo takes no value", "", false, false,
                                ""},
                     RecordCase{{"-Lx", "-T", "5000"}, none, "x", false, false, "-T"}));
+
+// The session's options: -f files keep their place among the -c commands.
+struct SessionCase {
+    std::vector<const char*> args;
+    const char* error; // empty: a run
+    int repeat;
+    double interval;
+    std::vector<std::pair<std::size_t, std::string>> files; // after how many -c, name
+};
+
+void PrintTo(const SessionCase& c, std::ostream* out) {
+    for (const char* arg : c.args) {
+        *out << arg << ' ';
+    }
+}
+
+class SessionOptions : public testing::TestWithParam<SessionCase> {};
+
+TEST_P(SessionOptions, AreRead) {
+    const SessionCase& c = GetParam();
+    const cmdclient::CommandLine line = read(c.args);
+    EXPECT_EQ(line.error, c.error);
+    if (*c.error != '\0') {
+        return;
+    }
+    EXPECT_EQ(line.options.repeat, c.repeat);
+    EXPECT_EQ(line.options.interval.value, c.interval);
+    std::vector<std::pair<std::size_t, std::string>> files;
+    for (const cmdclient::CommandFile& file : line.options.files) {
+        files.emplace_back(file.after_commands, file.name);
+    }
+    EXPECT_EQ(files, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, SessionOptions,
+    testing::Values(SessionCase{{"5000"}, none, 1, 0, {}},
+                    SessionCase{{"-f", "a", "-c", "x", "--file=b", "-cy", "-f-", "5000"}, none, 1,
+                                0, {{0, "a"}, {1, "b"}, {2, "-"}}},
+                    SessionCase{{"5000", "-r0", "--interval", "0.25"}, none, 0, 0.25, {}},
+                    SessionCase{{"-i", "1", "5000"}, "-i needs -r COUNT", 1, 0, {}},
+                    SessionCase{{"--repeat", "1000000001", "5000"},
+                                "--repeat needs a whole number from 0 to 1000000000, not "
+                                "'1000000001'",
+                                1, 0, {}}));
 
 } // namespace

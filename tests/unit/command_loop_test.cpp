@@ -111,7 +111,8 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     mode.interactive = c.interactive;
     net::catch_stop_signals();
     cmdclient::Console console(out.fd(), err.fd(), mode);
-    cmdclient::Session session(console);
+    const cmdclient::Options options;
+    cmdclient::Session session(console, options);
     std::vector<std::string> sent;
     session.connection = std::make_unique<ScriptedConnection>(c.chunks, sent);
     session.peer = "server port 1";

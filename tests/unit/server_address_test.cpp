@@ -9,7 +9,6 @@
 namespace {
 
 using cmdclient::Family;
-using cmdclient::HostReading;
 
 // A host text, how it is read, and what comes of it. None of these texts is
 // ever asked of a name server: each is refused or converted before, or is an
@@ -37,10 +36,15 @@ class ServerAddressOf : public testing::TestWithParam<HostCase> {};
 
 TEST_P(ServerAddressOf, GivesCandidatesOrAProblem) {
     const HostCase& c = GetParam();
-    HostReading reading;
-    reading.lookup = c.lookup;
-    reading.family = c.family;
-    const cmdclient::ServerAddress address = cmdclient::server_address(c.host, 5000, reading);
+    cmdclient::Options options;
+    options.host = c.host;
+    options.port = 5000;
+    if (c.lookup) {
+        options.lookup = {c.family == Family::ipv4   ? "-4"
+                          : c.family == Family::ipv6 ? "-6"
+                                                     : "--lookup"};
+    }
+    const cmdclient::ServerAddress address = cmdclient::server_address(options);
     std::vector<std::string> texts;
     for (const auto& candidate : address.candidates) {
         texts.push_back(candidate.text());
