@@ -128,14 +128,17 @@ std::optional<int> parse_count(const char* text, int most) noexcept {
     return value;
 }
 
-// What a value of `row` must be, for messages: "a number of seconds".
-std::string wanted(const OptionRow& row) {
+// What a value of `row` must be, for messages: "a number of seconds", or
+// more `exactly`, for a bad one: "a positive number of seconds".
+std::string wanted(const OptionRow& row, bool exactly = false) {
     switch (row.kind) {
     case Kind::seconds:
+        return exactly ? "a positive number of seconds" : "a number of seconds";
     case Kind::seconds_or_zero:
-        return "a number of seconds";
+        return exactly ? "a number of seconds, 0 or more" : "a number of seconds";
     case Kind::count:
-        return std::string("a number of ") + row.unit;
+        return exactly ? "a whole number from 0 to " + std::to_string(row.most)
+                       : std::string("a number of ") + row.unit;
     case Kind::file:
         return "a file name";
     default:
@@ -146,27 +149,16 @@ std::string wanted(const OptionRow& row) {
 // Reads one option's value into `options`: empty, or what is wrong with it.
 std::string store(Options& options, const OptionRow& row, const std::string& typed,
                   const char* value) {
-    std::optional<double> seconds;
-    std::optional<int> count;
-    switch (row.kind) {
-    case Kind::seconds:
-    case Kind::seconds_or_zero:
-        seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero);
-        if (!seconds) {
-            return typed + (row.kind == Kind::seconds ? " needs a positive number of seconds"
-                                                      : " needs a number of seconds, 0 or more") +
-                   ", not '" + value + "'";
-        }
-        break;
-    case Kind::count:
-        count = *value != '\0' ? parse_count(value, row.most) : std::nullopt;
-        if (!count) {
-            return typed + " needs a whole number from 0 to " + std::to_string(row.most) +
-                   ", not '" + value + "'";
-        }
-        break;
-    default:
-        break;
+    const bool timed = row.kind == Kind::seconds || row.kind == Kind::seconds_or_zero;
+    double seconds = 0;
+    int count = 0;
+    if (timed) {
+        seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero).value_or(-1);
+    } else if (row.kind == Kind::count) {
+        count = *value != '\0' ? parse_count(value, row.most).value_or(-1) : -1;
+    }
+    if (seconds < 0 || count < 0) {
+        return typed + " needs " + wanted(row, true) + ", not '" + value + "'";
     }
     const std::string text = row.kind == Kind::flag   ? typed
                              : row.kind == Kind::file ? platform::expand_home(value)
@@ -178,7 +170,7 @@ std::string store(Options& options, const OptionRow& row, const std::string& typ
             if constexpr (std::is_same_v<Target, bool>) {
                 target = true;
             } else if constexpr (std::is_same_v<Target, int>) {
-                target = *count;
+                target = count;
             } else if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
                 target.push_back(text);
             } else if constexpr (std::is_same_v<Target, std::vector<CommandFile>>) {
@@ -186,7 +178,7 @@ std::string store(Options& options, const OptionRow& row, const std::string& typ
             } else if constexpr (std::is_same_v<Target, std::optional<std::string>>) {
                 target = text;
             } else {
-                target = Seconds{*seconds, value};
+                target = Seconds{seconds, value};
             }
         },
         row.field);

@@ -26,12 +26,9 @@ inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 // Standard error lines, each after "cmdclient: ".
 inline constexpr const char* error_prefix = "cmdclient: ";
 inline constexpr const char* see_help = "see cmdclient --help";
-inline constexpr const char* cannot_open_reply_file = "cannot open reply file";
-inline constexpr const char* cannot_write_reply_file = "cannot write reply file";
 inline constexpr const char* cannot_read_input = "cannot read standard input";
 inline constexpr const char* cannot_open_command_file = "cannot open command file";
 inline constexpr const char* cannot_read_command_file = "cannot read command file";
-inline constexpr const char* cannot_write_output = "cannot write standard output";
 inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
