@@ -120,6 +120,29 @@ Outcome connect(Session& session) {
     }
 }
 
+// The -c commands and -f files as one source of lines, every file opened
+// now, before anything is sent; null when one cannot be (reported).
+std::unique_ptr<LineSource> open_script(Console& console, const Options& options) {
+    std::vector<ScriptLineSource::File> files;
+    for (const CommandFile& file : options.files) {
+        if (file.name == "-") {
+            files.push_back({file.after_commands, file.name, platform::standard_input});
+            continue;
+        }
+        // The name is as opened: "~/" in its place is the home folder.
+        const int fd = platform::open_command_file(file.name.c_str());
+        if (fd < 0) {
+            const int error = platform::last_error();
+            const ScriptLineSource opened({}, std::move(files)); // closes those opened
+            console.report(std::string(texts::cannot_open_command_file) + " '" + file.name +
+                           "': " + platform::error_text(error));
+            return nullptr;
+        }
+        files.push_back({file.after_commands, file.name, fd});
+    }
+    return std::make_unique<ScriptLineSource>(options.commands, std::move(files));
+}
+
 Outcome run_session(Session& session, const char* program, const CommandLine& line) {
     Console& console = session.console;
     using Action = CommandLine::Action;
@@ -156,6 +179,13 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
         return Outcome::failed;
     }
+    std::unique_ptr<LineSource> lines;
+    if (!options.commands.empty() || !options.files.empty()) {
+        lines = open_script(console, options);
+        if (!lines) {
+            return Outcome::failed;
+        }
+    }
     if (!net::start_socket_library()) {
         return Outcome::failed;
     }
@@ -164,16 +194,20 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     platform::install_signal_handlers();
     Outcome outcome = connect(session);
     if (outcome == Outcome::going_on) {
-        std::unique_ptr<LineSource> lines;
-        if (!options.commands.empty()) {
-            lines = std::make_unique<ListLineSource>(options.commands);
-        } else if (console.mode().editor_prompt) {
+        if (options.reconnect) {
+            session.connect_again = [&session] { return connect(session); };
+        }
+        if (!lines && console.mode().editor_prompt) {
             lines = make_line_editor(console, history_file());
         }
         if (!lines) {
             lines = std::make_unique<DescriptorLineSource>(platform::standard_input);
         }
         outcome = command_loop(session, *lines);
+        // A lost reply never passes for a clean run.
+        if (outcome == Outcome::ended && session.reply_lost) {
+            outcome = Outcome::failed;
+        }
     }
     if (outcome != Outcome::stopped) {
         console.finish();

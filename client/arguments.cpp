@@ -47,6 +47,15 @@ const std::vector<OptionRow> table = {
      "start each line of the log with the local time"},
     {"echo", 0, Kind::flag, &Options::echo, nullptr,
      "show lines not typed at a terminal after their prompt"},
+    {"file", 'f', Kind::file, &Options::files, "FILE",
+     "run the commands in FILE (-: standard input); may\nbe given more than once, in order with -c"},
+    {"reconnect", 0, Kind::flag, &Options::reconnect, nullptr,
+     "connect again when the connection is lost; a\ncommand whose reply was cut is not sent again"},
+    {"repeat", 'r', Kind::count, &Options::repeat, "COUNT",
+     "send each command COUNT times (0: until stopped)", 1000000000, "repetitions"},
+    {"interval", 'i', Kind::seconds_or_zero, &Options::interval, "SECONDS",
+     "the pause between those repetitions (with -r)"},
+    {"timing", 0, Kind::flag, &Options::timing, nullptr, "each reply's time on standard error"},
     {"help", 0, Kind::flag, &Options::help, nullptr, nullptr},
     {"version", 'V', Kind::flag, &Options::version, nullptr, nullptr},
 };
@@ -64,6 +73,7 @@ const Check checks[] = {
     {"-4", false, "-6", "-4 and -6 cannot be given together"},
     {"--retry-delay", true, "--retry", "--retry-delay needs --retry"},
     {"-t", true, "-L", "-t needs -L FILE"},
+    {"-i", true, "-r", "-i needs -r COUNT"},
 };
 
 // The row of the long name `name`, or of `letter`; null if none.
@@ -163,6 +173,8 @@ std::string store(Options& options, const OptionRow& row, const std::string& typ
                 target = count;
             } else if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
                 target.push_back(text);
+            } else if constexpr (std::is_same_v<Target, std::vector<CommandFile>>) {
+                target.push_back({options.commands.size(), text});
             } else if constexpr (std::is_same_v<Target, std::optional<std::string>>) {
                 target = text;
             } else {

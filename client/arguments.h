@@ -45,6 +45,14 @@ inline std::optional<double> value_of(const std::optional<Seconds>& seconds) {
 // Which addresses of a looked-up host are tried.
 enum class Family { any, ipv4, ipv6 };
 
+// A -f file of commands ("~/" expanded), read after the first
+// `after_commands` -c commands, so that -c and -f run in the order given;
+// "-" is standard input.
+struct CommandFile {
+    std::size_t after_commands = 0;
+    std::string name;
+};
+
 // What the run is asked to do: read once, then read-only for the whole run.
 struct Options {
     std::string host = "localhost";
@@ -62,6 +70,11 @@ struct Options {
     std::optional<std::string> log_file;    // -L: append the session to this file
     bool timestamps = false;                // -t: each line of the log stamped with the time
     bool echo = false;                      // --echo: lines not typed are shown after their prompt
+    std::vector<CommandFile> files;         // -f: files of commands, among the -c ones
+    bool reconnect = false;                 // --reconnect: a lost connection is made again
+    int repeat = 1;                         // -r: each command is sent this often; 0: until stopped
+    Seconds interval;                       // -i: the pause between repetitions of one line
+    bool timing = false;                    // --timing: each reply's time on standard error
     bool help = false;                      // --help
     bool version = false;                   // --version, -V
 
@@ -85,7 +98,8 @@ struct OptionRow {
     using Field = std::variant<bool Options::*, int Options::*, Seconds Options::*,
                                std::optional<Seconds> Options::*,
                                std::optional<std::string> Options::*,
-                               std::vector<std::string> Options::*>;
+                               std::vector<std::string> Options::*,
+                               std::vector<CommandFile> Options::*>;
     const char* name; // the long name, without "--"; null when it has none
     char letter;      // 0 when it has none
     Kind kind;

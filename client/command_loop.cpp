@@ -9,6 +9,64 @@
 
 namespace cmdclient {
 
+namespace {
+
+// The pause of -i between two repetitions of a line, in the one wait, which
+// hears stop signals: going_on, or stopped. Ctrl-C at a terminal (here, or
+// during the reply before) ends the repetitions instead: cancelled, with a
+// fresh prompt.
+Outcome pause_between_repetitions(Session& session) {
+    Console& console = session.console;
+    if (session.options.interval.value > 0 && net::pending_stop_signal() == 0) {
+        session.write_out();
+        net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
+                      net::deadline_after(session.options.interval.value));
+    }
+    if (net::pending_stop_signal() == 0) {
+        return Outcome::going_on;
+    }
+    if (!stop_cancels(console.mode().interactive, false)) {
+        return Outcome::stopped;
+    }
+    net::take_stop_signal();
+    console.break_line();
+    console.prompt();
+    return Outcome::cancelled;
+}
+
+// Sends the command of `line` as often as -r asks (once for "terminate"),
+// each time a whole exchange of its own, its line shown again after the
+// prompt: going_on, or the first outcome that ends the run.
+Outcome send_repeatedly(Session& session, const std::string& line, const std::string& command,
+                        const std::string& target) {
+    Console& console = session.console;
+    for (int sent = 1;; ++sent) {
+        const Outcome outcome = exchange(session, command, target);
+        if (outcome == Outcome::cancelled) {
+            return Outcome::going_on; // Ctrl-C also ends the repetitions
+        }
+        if (outcome != Outcome::going_on || command == grammar::terminate ||
+            (session.options.repeat != 0 && sent >= session.options.repeat)) {
+            return outcome;
+        }
+        const Outcome paused = pause_between_repetitions(session);
+        if (paused != Outcome::going_on) {
+            return paused == Outcome::cancelled ? Outcome::going_on : paused;
+        }
+        // Nothing more is sent once standard output fails.
+        console.flush();
+        if (console.output().error() != 0) {
+            return Outcome::failed;
+        }
+        console.line_repeated(line);
+        if (session.options.repeat == 0) {
+            sent = 0; // until stopped: no count to overflow
+        }
+    }
+}
+
+} // namespace
+
 Outcome command_loop(Session& session, LineSource& lines) {
     Console& console = session.console;
     std::string line;
@@ -39,8 +97,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
             console.prompt();
             continue;
         case LineRead::failed:
-            console.report(std::string(texts::cannot_read_input) + ": " +
-                           platform::error_text(lines.error()));
+            console.report(lines.failure());
             return Outcome::failed;
         }
         // The editor's drawing of the line may have found standard output failed.
@@ -65,12 +122,12 @@ Outcome command_loop(Session& session, LineSource& lines) {
             return Outcome::stopped;
         }
         // The exchange leaves the next prompt: the reply's closing "Ok" starts it.
-        const Outcome outcome = exchange(session, command, target);
+        const Outcome outcome = send_repeatedly(session, line, command, target);
         if (outcome == Outcome::command_failed) {
             // Which command stopped the run, and why: a lost reply, or "Syntax error".
             std::string why = session.reply_file.take_failure();
-            console.report(std::string(lines.line_name()) + " " + std::to_string(number) + ": '" +
-                           command + "': " + (why.empty() ? texts::syntax_error : why));
+            console.report(lines.line_label(number) + ": '" + command +
+                           "': " + (why.empty() ? texts::syntax_error : why));
         }
         if (outcome != Outcome::going_on) {
             return outcome;

@@ -11,7 +11,8 @@ namespace cmdclient {
 // until the run ends: ended (quit, terminate, the end of input), or the
 // exchange's outcome, or failed (input or output, reported), or stopped. Ctrl-C
 // at the prompt of a terminal drops the typed line. A command that stops the
-// run (command_failed) is named on standard error by its line's number.
+// run (command_failed) is named on standard error by its line's number. Each
+// command is sent as often as -r asks, -i seconds apart.
 Outcome command_loop(Session& session, LineSource& lines);
 
 } // namespace cmdclient

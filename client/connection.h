@@ -22,6 +22,10 @@ class Connection {
     virtual bool read(std::string& text) = 0;
     // True when the next read hands out a chunk already received.
     virtual bool holds_received() const noexcept = 0;
+    // True when the server has closed the connection, or it has failed
+    // (net::last_socket_error() says why; 0: closed), with nothing received
+    // left unread. Takes nothing from it.
+    virtual bool has_ended() noexcept = 0;
     // What to wait on for the connection.
     virtual net::Waitable waitable() const noexcept = 0;
 };
@@ -33,6 +37,7 @@ class SocketConnection final : public Connection {
     std::size_t write(std::string_view text) override { return socket_.write(text); }
     bool read(std::string& text) override { return socket_.read(text); }
     bool holds_received() const noexcept override { return socket_.holds_received(); }
+    bool has_ended() noexcept override { return socket_.has_ended(); }
     net::Waitable waitable() const noexcept override { return socket_.waitable(); }
 
   private:

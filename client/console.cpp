@@ -4,6 +4,8 @@
 #include "client/line_editor.h"
 #include "client/texts.h"
 
+#include <algorithm>
+
 namespace cmdclient {
 
 namespace {
@@ -17,14 +19,15 @@ ConsoleMode console_mode(const Options& options, bool output_terminal, bool inpu
     ConsoleMode mode;
     mode.quiet = options.quiet;
     mode.shows_each_chunk = output_terminal;
-    // With -c there is no prompt to return to: Ctrl-C ends the run, as in a script.
-    mode.interactive = input_terminal && options.commands.empty();
-    // Quiet, there are no prompts to draw; with -c, no lines to edit.
-    mode.editor_prompt = input_terminal && output_terminal && !options.quiet &&
-                         options.commands.empty() && line_editor_available();
+    const bool scripted = !options.commands.empty() || !options.files.empty();
+    // With -c or -f there is no prompt to return to: Ctrl-C ends the run, as
+    // in a script; and -f - reads standard input as a pipe, even a terminal.
+    mode.interactive = input_terminal && !scripted;
+    // Quiet, there are no prompts to draw; with -c or -f, no lines to edit.
+    mode.editor_prompt =
+        mode.interactive && output_terminal && !options.quiet && line_editor_available();
     // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines =
-        options.echo && !options.quiet && (!options.commands.empty() || !input_terminal);
+    mode.echoes_lines = options.echo && !options.quiet && (scripted || !mode.interactive);
     return mode;
 }
 
@@ -128,6 +131,15 @@ void Console::line_read(const std::string& line) {
     log_.line_read(line);
 }
 
+void Console::line_repeated(const std::string& line) {
+    if (take_pending_prompt()) {
+        out_.write(texts::prompt);
+        out_.write(line);
+        out_.write("\n");
+    }
+    line_read(line);
+}
+
 void Console::line_dropped() {
     // The editor has moved to the next line itself.
     if (!mode_.editor_prompt) {
@@ -146,6 +158,15 @@ void Console::report(std::string_view message) {
     err_.write(message);
     err_.write("\n");
     err_.flush();
+}
+
+void Console::report_on_own_row(std::string_view message) {
+    if (mode_.shows_each_chunk && !out_.ends_line()) {
+        flush();
+        err_.write("\n");
+        out_.at_line_start();
+    }
+    report(message);
 }
 
 bool Console::report_failure(Output& output) {

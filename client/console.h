@@ -70,6 +70,9 @@ class Console {
     bool take_pending_prompt() noexcept;
     // The line read at the prompt: echoed when asked, and logged.
     void line_read(const std::string& line);
+    // The line read is sent again (-r): shown as the line editor, if it
+    // draws the prompts, would show it typed, and as line_read() shows it.
+    void line_repeated(const std::string& line);
     // The line being typed was dropped (Ctrl-C): the next prompt starts a
     // new line on the screen; the log keeps its prompt for the next line.
     void line_dropped();
@@ -82,6 +85,10 @@ class Console {
     // One line on standard error, "cmdclient: " first, after standard output
     // has been written out so that the two appear in the order they happened.
     void report(std::string_view message);
+    // As report(), for a line that comes between a reply and its prompt: at a
+    // terminal, a reply that did not end its line gets the row's end from
+    // standard error, so that standard output stays as it would be without.
+    void report_on_own_row(std::string_view message);
     // Reports the first failure of `output` once: a script must not take the
     // run for a clean one. True when it has failed.
     bool report_failure(Output& output);

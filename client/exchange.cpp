@@ -26,17 +26,71 @@ struct Lost {
     int error = 0; // the system's error number; 0: closed by the server
 };
 
-void report_lost(Session& session, const Lost& lost) {
-    Console& console = session.console;
-    console.show_failure(texts::receive_failed);
+// Why the connection could not go on, in words: "connection to PEER closed
+// by the server".
+std::string lost_reason(const Session& session, const Lost& lost) {
     if (lost.timed_out) {
-        console.report("no reply from " + session.peer + " for " + session.options.timeout->text +
-                       " s");
+        return "no reply from " + session.peer + " for " + session.options.timeout->text + " s";
+    }
+    return "connection to " + session.peer +
+           (lost.error == 0 ? std::string(" closed by the server")
+                            : " lost: " + net::socket_error_text(lost.error));
+}
+
+// Says why the connection ended, connects again as at the start and says so:
+// going_on, failed (reported) or stopped.
+Outcome reconnect(Session& session, const std::string& why) {
+    session.console.report(why + texts::connecting_again);
+    session.connection.reset();
+    const Outcome outcome = session.connect_again();
+    if (outcome == Outcome::going_on) {
+        session.console.report("connected to " + session.peer + texts::connected_again);
+    }
+    return outcome;
+}
+
+// With --reconnect, right before a send: a connection that the server ended
+// while the client waited, with nothing of it left unread, is made again, and
+// nothing was lost. going_on, or how the new connect ended.
+Outcome reconnect_if_ended(Session& session) {
+    if (!session.connect_again || !session.connection->has_ended()) {
+        return Outcome::going_on;
+    }
+    return reconnect(session, lost_reason(session, Lost{false, net::last_socket_error()}));
+}
+
+// A reply lost with its connection: "Exception!" and the reason. With
+// --reconnect the client connects again and the session goes on with the next
+// command, never this one, the run then ending as failed; not when -e stops
+// the run there, nor after "terminate". going_on, failed (reported), stopped.
+Outcome lose_reply(Session& session, const std::string& command, const Lost& lost) {
+    session.console.show_failure(texts::receive_failed);
+    const std::string why = lost_reason(session, lost);
+    if (!session.connect_again || session.options.exit_on_error ||
+        command == grammar::terminate) {
+        session.console.report(why);
+        return Outcome::failed;
+    }
+    session.reply_lost = true;
+    const Outcome outcome = reconnect(session, why);
+    if (outcome == Outcome::going_on) {
+        session.console.prompt(); // for the next command
+    }
+    return outcome;
+}
+
+// --timing: how long the command took, from its send to the end of its reply.
+void report_time(Session& session, const std::string& command, net::Clock::time_point start,
+                 bool cut_short) {
+    if (!session.options.timing) {
         return;
     }
-    console.report("connection to " + session.peer +
-                   (lost.error == 0 ? std::string(" closed by the server")
-                                    : " lost: " + net::socket_error_text(lost.error)));
+    const double seconds = std::chrono::duration<double>(net::Clock::now() - start).count();
+    char took[48];
+    std::snprintf(took, sizeof took, seconds < 1 ? "%.3f ms" : "%.3f s",
+                  seconds < 1 ? seconds * 1000 : seconds);
+    session.console.report_on_own_row("'" + command + "': " + (cut_short ? "cut short after " : "") +
+                                      took);
 }
 
 // One reply's way from the connection to its output: the relay's chunk source
@@ -49,8 +103,9 @@ class Reply {
           // A file never gets the closing "Ok"; the console leaves it out only
           // when the line editor draws it as part of the prompt, or when quiet,
           // or when a log is kept (which must see where the prompt starts).
+          // (or the reply's time, which comes before the prompt).
           strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
-                        console_.logging()) {
+                        console_.logging() || session.options.timing) {
         if (cancelled) {
             start_discarding();
         }
@@ -264,12 +319,18 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     if (!console.output().check_reader()) {
         return Outcome::failed;
     }
+    const Outcome connected = reconnect_if_ended(session);
+    if (connected != Outcome::going_on) {
+        return connected;
+    }
+    const auto start = net::Clock::now();
     Lost lost;
     bool cancelled = false;
     const Outcome sent = send_command(session, command, lost, cancelled);
     if (sent == Outcome::failed) {
         // Nothing of the reply can come over a connection that failed.
-        report_lost(session, lost);
+        report_time(session, command, start, true);
+        return lose_reply(session, command, lost);
     }
     if (sent != Outcome::going_on) {
         return sent;
@@ -300,9 +361,13 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     if (!stops_at_lost_reply || end == ReplyEnd::cut_short) {
         console.report_failure(session.reply_file);
     }
-    const Outcome after_reply =
-        stops_at_lost_reply && reply_lost ? Outcome::command_failed : Outcome::going_on;
+    const Outcome after_reply = stops_at_lost_reply && reply_lost ? Outcome::command_failed
+                                : reply.discarding()              ? Outcome::cancelled
+                                                                  : Outcome::going_on;
 
+    if (end != ReplyEnd::cut_short) {
+        report_time(session, command, start, false);
+    }
     switch (end) {
     case ReplyEnd::end_marker:
         if (reply.strips_marker() || reply.discarding()) {
@@ -319,13 +384,14 @@ Outcome exchange(Session& session, const std::string& command, const std::string
             console.show_unless_quiet(texts::after_syntax_error);
         }
         console.prompt();
-        return session.options.exit_on_error ? Outcome::command_failed : Outcome::going_on;
+        return session.options.exit_on_error ? Outcome::command_failed : after_reply;
     case ReplyEnd::cut_short:
         break;
     }
     if (reply.lost()) {
         session.write_out();
-        report_lost(session, *reply.lost());
+        report_time(session, command, start, true);
+        return lose_reply(session, command, *reply.lost());
     }
     return reply.ending();
 }

@@ -19,9 +19,15 @@ namespace cmdclient {
 // the reply (a second one ends the run); any other ends the run: `stopped`,
 // with what arrived still held for the entry point to write out.
 //
-// Returns going_on, or why the run ends: command_failed ("Syntax error", or
-// a reply file that failed, when the session stops at one: the file's failure
-// is then left for the caller to report), failed (reported), stopped.
+// With --reconnect, a connection the server ended while the client waited is
+// made again before the send, and one lost during the reply after it (the
+// command is never sent again; the session then goes on). With --timing, the
+// reply's time goes to standard error before the next prompt.
+//
+// Returns going_on, cancelled (Ctrl-C at a terminal discarded the reply), or
+// why the run ends: command_failed ("Syntax error", or a reply file that
+// failed, when the session stops at one: the file's failure is then left for
+// the caller to report), failed (reported), stopped.
 Outcome exchange(Session& session, const std::string& command, const std::string& target);
 
 } // namespace cmdclient

@@ -1,6 +1,7 @@
 #include "client/line_source.h"
 
 #include "client/platform/files.h"
+#include "client/texts.h"
 #include "net/wait.h"
 
 #include <cstring>
@@ -9,6 +10,10 @@ namespace cmdclient {
 
 namespace {
 constexpr std::size_t input_block = std::size_t{64} << 10;
+}
+
+std::string LineSource::failure() const {
+    return std::string(texts::cannot_read_input) + ": " + platform::error_text(error());
 }
 
 DescriptorLineSource::DescriptorLineSource(int fd) : fd_(fd), buffer_(new char[input_block]) {}
@@ -61,6 +66,62 @@ LineRead DescriptorLineSource::read(std::string& line) {
         error_ = error;
         return LineRead::failed;
     }
+}
+
+ScriptLineSource::ScriptLineSource(std::vector<std::string> commands, std::vector<File> files)
+    : commands_(std::move(commands)), files_(std::move(files)) {}
+
+ScriptLineSource::~ScriptLineSource() {
+    for (const File& file : files_) {
+        if (file.fd != platform::standard_input) {
+            platform::close_descriptor(file.fd);
+        }
+    }
+}
+
+LineRead ScriptLineSource::read(std::string& line) {
+    for (;;) {
+        if (reading_) {
+            const LineRead read = reading_->read(line);
+            if (read == LineRead::line) {
+                ++file_line_;
+                from_file_ = true;
+            }
+            if (read != LineRead::end) {
+                return read;
+            }
+            reading_.reset();
+        }
+        if (next_file_ < files_.size() && files_[next_file_].after_commands == next_command_) {
+            reading_ = std::make_unique<DescriptorLineSource>(files_[next_file_++].fd);
+            file_line_ = 0;
+            continue;
+        }
+        if (next_command_ == commands_.size()) {
+            return LineRead::end;
+        }
+        line = commands_[next_command_++];
+        from_file_ = false;
+        return LineRead::line;
+    }
+}
+
+std::string ScriptLineSource::line_label(std::size_t) const {
+    if (!from_file_) {
+        return "command " + std::to_string(next_command_);
+    }
+    const std::string& name = files_[next_file_ - 1].name;
+    return name == "-" ? "line " + std::to_string(file_line_)
+                       : name + ":" + std::to_string(file_line_);
+}
+
+std::string ScriptLineSource::failure() const {
+    const std::string& name = files_[next_file_ - 1].name;
+    if (name == "-") {
+        return LineSource::failure();
+    }
+    return std::string(texts::cannot_read_command_file) + " '" + name +
+           "': " + platform::error_text(error());
 }
 
 } // namespace cmdclient

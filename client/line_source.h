@@ -26,26 +26,13 @@ class LineSource {
     virtual int error() const noexcept { return 0; }
     // The loop took this line (sent it, or quit on it); a source with history keeps it.
     virtual void remember(const std::string& /*line*/) {}
-    // What its lines are called in messages, before their number: "line 3".
-    virtual const char* line_name() const noexcept { return "line"; }
-};
-
-// Lines given on the command line, in order; then the end of input.
-class ListLineSource final : public LineSource {
-  public:
-    explicit ListLineSource(std::vector<std::string> lines) : lines_(std::move(lines)) {}
-    LineRead read(std::string& line) override {
-        if (next_ == lines_.size()) {
-            return LineRead::end;
-        }
-        line = lines_[next_++];
-        return LineRead::line;
+    // How messages name the line read last, the `number`th of the run: "line 3".
+    virtual std::string line_label(std::size_t number) const {
+        return "line " + std::to_string(number);
     }
-    const char* line_name() const noexcept override { return "command"; }
-
-  private:
-    std::vector<std::string> lines_;
-    std::size_t next_ = 0;
+    // After `failed`, what could not be read and why: "cannot read standard
+    // input: Is a directory".
+    virtual std::string failure() const;
 };
 
 // Lines from a file descriptor, read in large blocks. Every wait for input goes
@@ -67,6 +54,44 @@ class DescriptorLineSource final : public LineSource {
     std::string partial_; // the start of a line whose end has not come yet
     bool ended_ = false;
     int error_ = 0;
+};
+
+} // namespace cmdclient
+
+namespace cmdclient {
+
+// The commands of -c and the lines of -f files in the order given, then the
+// end of input. A file is read as standard input is from a pipe; messages
+// name its lines "FILE:LINE" ("line N" for standard input, "-"), and a -c
+// command by its place among them: "command 2".
+class ScriptLineSource final : public LineSource {
+  public:
+    // A file of commands, open for reading; read after the first
+    // `after_commands` commands. Its descriptor is closed with the source,
+    // unless it is standard input.
+    struct File {
+        std::size_t after_commands;
+        std::string name; // as opened; "-": standard input
+        int fd;
+    };
+    ScriptLineSource(std::vector<std::string> commands, std::vector<File> files);
+    ~ScriptLineSource() override;
+    ScriptLineSource(const ScriptLineSource&) = delete;
+    ScriptLineSource& operator=(const ScriptLineSource&) = delete;
+
+    LineRead read(std::string& line) override;
+    int error() const noexcept override { return reading_ ? reading_->error() : 0; }
+    std::string line_label(std::size_t number) const override;
+    std::string failure() const override;
+
+  private:
+    std::vector<std::string> commands_;
+    std::vector<File> files_;
+    std::size_t next_command_ = 0;
+    std::size_t next_file_ = 0;
+    std::unique_ptr<DescriptorLineSource> reading_; // of files_[next_file_ - 1]
+    std::size_t file_line_ = 0;                     // its lines read so far
+    bool from_file_ = false;                        // the last line came from it
 };
 
 } // namespace cmdclient

@@ -9,6 +9,7 @@ namespace cmdclient {
 
 enum class Outcome {
     going_on,       // the reply ended: the loop reads the next line
+    cancelled,      // Ctrl-C at a terminal discarded the reply: the loop reads the next line
     ended,          // quit, terminate, the end of input or Ctrl-D: status 0
     command_failed, // a "Syntax error" reply, and the run stops at one: status 3
     failed,         // the connection, input or output failed (reported): status 1
@@ -18,6 +19,7 @@ enum class Outcome {
 inline int exit_status(Outcome outcome) noexcept {
     switch (outcome) {
     case Outcome::going_on:
+    case Outcome::cancelled:
     case Outcome::ended:
         return 0;
     case Outcome::command_failed:

@@ -6,8 +6,10 @@
 #include "client/arguments.h"
 #include "client/connection.h"
 #include "client/console.h"
+#include "client/outcome.h"
 #include "client/output.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -28,6 +30,12 @@ struct Session {
     Output reply_file{"reply file", std::size_t{256} << 10};
     std::unique_ptr<Connection> connection;
     std::string peer; // names the server in messages: "HOST port PORT"
+    // --reconnect: connects again as at the start (going_on, failed: reported,
+    // or stopped); none: a lost connection ends the run.
+    std::function<Outcome()> connect_again;
+    // A reply was lost and the session went on over a new connection: the
+    // run cannot end as a clean one.
+    bool reply_lost = false;
     // The text of the chunk being relayed, kept so its storage is reused.
     std::string chunk;
 };

@@ -27,6 +27,8 @@ inline constexpr const char* no_port = "%s: must specifiy valid port number\n";
 inline constexpr const char* error_prefix = "cmdclient: ";
 inline constexpr const char* see_help = "see cmdclient --help";
 inline constexpr const char* cannot_read_input = "cannot read standard input";
+inline constexpr const char* cannot_open_command_file = "cannot open command file";
+inline constexpr const char* cannot_read_command_file = "cannot read command file";
 inline constexpr const char* out_of_memory = "out of memory";
 inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
@@ -51,6 +53,10 @@ inline constexpr const char* not_in_this_build = " is not available in this buil
 // Each failed connect attempt but the last, after its reason: "; retrying in
 // SECONDS s (attempt K of N)".
 inline constexpr const char* retrying = "; retrying in ";
+// After why a connection ended, when --reconnect makes it again; then the
+// line for the new one, after "connected to PEER".
+inline constexpr const char* connecting_again = "; connecting again";
+inline constexpr const char* connected_again = " again";
 inline constexpr const char* not_an_option =
     "is not an option or an IPv4 address (see cmdclient --help)";
 
@@ -73,9 +79,10 @@ inline constexpr const char* help =
 inline constexpr const char* help_end =
     "\n"
     "Exit status: 0 after quit, terminate or the end of input; 1 for a usage\n"
-    "error, a failed, lost or timed-out connection, or output or input that\n"
-    "failed; 3 with -e for a \"Syntax error\" reply or a lost redirected reply;\n"
-    "129, 130, 141, 143 when ended by SIGHUP, SIGINT, SIGPIPE, SIGTERM.\n"
+    "error, a failed, lost or timed-out connection (with --reconnect: a reply\n"
+    "cut short), or output or input that failed; 3 with -e for a \"Syntax error\"\n"
+    "reply or a lost redirected reply; 129, 130, 141, 143 when ended by SIGHUP,\n"
+    "SIGINT, SIGPIPE, SIGTERM.\n"
     "\n"
     "See cmdclient(1) for line editing, history, Ctrl-C and the reply rules.\n";
 

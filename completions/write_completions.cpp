@@ -48,7 +48,9 @@ std::string single_quoted(const std::string& text) {
 }
 
 bool repeats(const OptionRow& row) {
-    return std::holds_alternative<std::vector<std::string> cmdclient::Options::*>(row.field);
+    return std::holds_alternative<std::vector<std::string> cmdclient::Options::*>(row.field) ||
+           std::holds_alternative<std::vector<cmdclient::CommandFile> cmdclient::Options::*>(
+               row.field);
 }
 
 // The names of a row as typed: "-L", "--log-file".

@@ -50,6 +50,7 @@ class ClientSocket : private Socket {
     // connection is closed or the receive fails (`text` is then empty).
     bool read(std::string& text);
 
+    using Socket::has_ended;
     using Socket::holds_received;
     using Socket::waitable;
 

@@ -103,6 +103,27 @@ int Socket::recv(std::string& text) {
     return static_cast<int>(size);
 }
 
+bool Socket::has_ended() noexcept {
+    if (received_.holds_chunk()) {
+        return false;
+    }
+    if (reset_pending_) {
+        reset_pending_ = false;
+        set_last_socket_error(connection_reset_error);
+        return true;
+    }
+    char byte = 0;
+    const auto peeked = ::recv(handle, &byte, 1, MSG_PEEK);
+    if (peeked > 0) {
+        return false;
+    }
+    if (peeked == 0) {
+        set_last_socket_error(0);
+        return true;
+    }
+    return !would_block(last_socket_error()); // still open, with nothing sent
+}
+
 std::size_t text_length(const char* bytes, std::size_t count) noexcept {
     const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
     return zero != nullptr ? static_cast<std::size_t>(zero - bytes) : count;

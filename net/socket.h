@@ -60,6 +60,12 @@ class Socket {
     // True when the next recv hands out a chunk already received.
     bool holds_received() const noexcept { return received_.holds_chunk(); }
 
+    // True when the connection has ended with nothing received left unread:
+    // the peer closed it (the reason is then 0) or it failed (the reason in
+    // last_socket_error()). It only looks: bytes that came unasked stay for
+    // the next recv.
+    bool has_ended() noexcept;
+
     // For waiting on this socket with wait_for().
     Waitable waitable() const noexcept {
         return {static_cast<std::intptr_t>(handle), true};

@@ -72,6 +72,9 @@ int broken_write() noexcept;
 // the platform has one): the descriptor, or -1 with the error in last_error().
 // Opening a FIFO waits for its reader; a stop signal cuts that short.
 int open_reply_file(const char* name) noexcept;
+// Opens a file of commands for reading (in text mode where the platform has
+// one); a folder fails. The descriptor, or -1 with the error in last_error().
+int open_command_file(const char* name) noexcept;
 // Opens the session log for appending, creating it for its owner alone, and
 // never waits: a FIFO with no reader, or a folder, fails. `mid_line` tells
 // whether what the file holds ends without a newline (a run killed mid-line).

@@ -140,6 +140,20 @@ int open_reply_file(const char* name) noexcept {
         [&] { return ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); });
 }
 
+int open_command_file(const char* name) noexcept {
+    int fd = -1;
+    do {
+        fd = ::open(name, O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    struct stat status {};
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        errno = EISDIR;
+        return -1;
+    }
+    return fd;
+}
+
 int open_log_file(const char* name, bool& mid_line) noexcept {
     mid_line = false;
     // Read access tells how the file ends; a FIFO or a terminal is opened for

@@ -47,6 +47,10 @@ int open_reply_file(const char* name) noexcept {
     return ::_open(name, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT, _S_IREAD | _S_IWRITE);
 }
 
+int open_command_file(const char* name) noexcept {
+    return ::_open(name, _O_RDONLY | _O_TEXT);
+}
+
 int open_log_file(const char* name, bool& mid_line) noexcept {
     mid_line = false;
     // Binary reading of the last byte: text mode writes "\r\n", still ending in '\n'.

@@ -28,7 +28,9 @@ class Completion(unittest.TestCase):
 
     # The words of a command line, the last one being completed, and what comes.
     CASES = [
-        (["--ti"], ["--timeout", "--timestamps"], ["--timeout", "--timestamps"]),
+        (["--ti"], ["--timeout", "--timestamps", "--timing"],
+         ["--timeout", "--timestamps", "--timing"]),
+        (["-f", "ot"], ["other.txt"], ["other.txt"]),
         (["5000", "--ec"], ["--echo"], ["--echo"]),
         (["-L", "se"], ["session.log"], ["session.log"]),
         (["--log-file", "=", "se"], ["session.log"], None),

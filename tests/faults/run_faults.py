@@ -19,6 +19,7 @@ import concurrent.futures
 import errno
 import fcntl
 import os
+import re
 import select
 import shlex
 import signal
@@ -111,9 +112,20 @@ SESSIONS = {
     "log": (b"regs\nmem 0 20000 > reply-5.txt\nmem 0 20000\nquit\n",
             [(b"regs", b"A=1F\nOk"), (b"mem 0 20000", BIG + b"Ok"), (b"mem 0 20000", BIG + b"Ok")],
             ["reply-5.txt"]),
+    # Each command twice, from a command file (standard input), timed; the
+    # server ends the first connection after both "regs", so that the rest,
+    # and most faults, land on the second.
+    "reconnect": (b"regs\nmem 0 64 > reply-6.txt\nhelp\n",
+                  [(b"regs", b"A=1F\nOk"), (b"regs", b"A=1F\nOk"),
+                   (b"mem 0 64", b"0000: 00 01\nOk"), (b"mem 0 64", b"0000: 00 01\nOk"),
+                   (b"help", b"commands: regs mem\nOk"), (b"help", b"commands: regs mem\nOk")],
+                  ["reply-6.txt"]),
 }
 # Options before the port, per session.
-OPTIONS = {"log": ["--echo", "-L", LOG]}
+OPTIONS = {"log": ["--echo", "-L", LOG], "reconnect": ["--reconnect", "-r", "2", "--timing", "-f", "-"]}
+RECONNECTING = {"reconnect": 2}  # session: the replies after which the first connection ends
+# A reply's time (--timing) differs from run to run; runs are compared without it.
+TIME = re.compile(rb"\d+\.\d\d\d m?s$", re.M)
 TERMINAL_SESSIONS = {"terminal"}
 
 
@@ -181,13 +193,82 @@ class Server:
         connection.setblocking(True)
 
 
+class ReconnectingServer(Server):
+    """As Server, over one connection after another, the script going on
+    where the last one left it. The first connection is ended by the server
+    with its `close_after`th reply: the close rides on the reply's last
+    segment, so the client has it before it sends again."""
+
+    def __init__(self, script, close_after):
+        self.close_after = close_after
+        super().__init__(script)
+
+    def _serve(self):
+        self.done = 0  # commands answered, whichever connection they came on
+        self.skipped = False
+        first = True
+        while self._readable(self._listener):
+            connection, _ = self._listener.accept()
+            with connection:
+                try:
+                    if not self._serve_connection(connection, first):
+                        return
+                except OSError:
+                    pass  # the client reset or went away: what it sent is recorded
+            first = False
+
+    def _serve_connection(self, connection, first):
+        """Plays the script on from where it is: true when the connection
+        ended in order, false when the script cannot go on. Once in a run,
+        after the first connection, a command may be missing: the client
+        lost it (a command and its repetition look alike, so it may be found
+        missing later)."""
+        skippable = not first and not self.skipped
+        script = self.script
+        while self.done < len(script):
+            expected = [self.done] + ([self.done + 1] if skippable and
+                                      self.done + 1 < len(script) else [])
+            got = b""
+            while not any(got == script[i][0] for i in expected):
+                if not any(script[i][0].startswith(got) for i in expected):
+                    return False
+                if not self._readable(connection):
+                    return False
+                piece = connection.recv(65536)
+                if not piece:
+                    return True
+                got += piece
+                self.received += piece
+            found = next(i for i in expected if got == script[i][0])
+            if found > self.done:
+                self.skipped, skippable = True, False
+            self.done = found + 1
+            ending = first and self.done == self.close_after
+            if ending:
+                connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)
+            self._send(connection, script[self.done - 1][1])
+            if ending:
+                connection.shutdown(socket.SHUT_WR)
+                connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 0)
+                break
+        while self._readable(connection):
+            piece = connection.recv(65536)
+            if not piece:
+                return True
+            self.received += piece
+        return False
+
+
 class Run:
     """One client run: its outputs, what the server received, the files and the shim's counters."""
 
     def __init__(self, session, kind=None, call=0, fault=None):
         stdin, script, names = SESSIONS[session]
         self.session, self.kind, self.call, self.fault = session, kind, call, fault
-        server = Server(script)
+        if session in RECONNECTING:
+            server = ReconnectingServer(script, RECONNECTING[session])
+        else:
+            server = Server(script)
         self.port = server.port
         with tempfile.TemporaryDirectory() as cwd:
             counts = os.path.join(cwd, ".counts")
@@ -213,6 +294,9 @@ class Run:
                     self.hung = True
                 self.status = client.returncode
             server.finish()
+            self.stderr = TIME.sub(b"T", self.stderr)
+            if session in RECONNECTING:  # its lines name the server, whose port differs
+                self.stderr = self.stderr.replace(b"port %d" % self.port, b"port PORT")
             self.received = server.received
             self.files = {}
             for name in names:
@@ -312,7 +396,8 @@ def judge(run, clean):
         return "the fault never fired: the call count differs from the clean run's"
     # A failed log cannot hold what it missed, nor can a log whose session
     # ran out of memory: that line is written without allocating, past it.
-    if OPTIONS.get(run.session) and run.kind not in ("log_open", "log_write", "log_close",
+    if "-L" in OPTIONS.get(run.session, []) and run.kind not in ("log_open", "log_write",
+                                                                "log_close",
                                                       "malloc"):
         problem = log_matches_offered(run.log, run.offered)
         if problem:
@@ -430,6 +515,12 @@ def expected_outcome(run, clean):
         return None  # absorbed everywhere: a signal must never cost input or output
     if kind == "setsockopt" and run.options[run.call - 1] != SO_REUSEADDR_OPTION:
         return None  # the connection's tuning is best effort
+    if run.session in RECONNECTING and kind in ("socket", "setsockopt", "connect", "send", "recv"):
+        peer = b"localhost port PORT"
+        if kind in ("send", "recv"):
+            return lambda r: reconnected(r, clean, peer)
+        if run.at_fault["connect"] > 0:  # the connect again, after the first connection
+            return lambda r: reconnect_failed(r, clean, kind, fault, peer)
     if kind in ("socket", "setsockopt", "connect"):
         message = b"Could not create client socket." if kind != "connect" else b"Could not bind to port."
         return lambda r: check_all(
@@ -485,6 +576,64 @@ def expected_outcome(run, clean):
     if kind == "malloc":
         return lambda r: out_of_memory(r, clean)
     raise AssertionError("no rule for %s %s" % (kind, fault))
+
+
+def reconnected(run, clean, peer):
+    """A send or receive that failed with --reconnect: the command's reply is
+    cut short (the receive diagnostic, "Exception!") and the session goes on
+    over a new connection with the next command, never this one again, the
+    run ending with status 1; or the fault met the look before a send, and
+    the client only connected again before it. Standard error has the clean
+    run's lines and those saying so."""
+    cut = run.stdout.count(b"Exception!\n")
+    if cut == 0:
+        problem = check_all(exact("stdout", run.stdout, clean.stdout),
+                            exact("status", run.status, clean.status),
+                            exact("received", run.received, clean.received),
+                            exact("files", run.files, clean.files))
+    elif cut == 1:
+        before, after = run.stdout.split(b"Exception!\n")
+        before = re.sub(rb"status == -1  errno == \d+ in Socket::recv\n$", b"", before)
+        problem = check_all(is_prefix(before, clean.stdout, "stdout before the failure"),
+                            None if after.startswith(b"Ok> ") and clean.stdout.endswith(after)
+                            else "stdout after the failure %r is not the clean run's end" % after,
+                            exact("status", run.status, 1),
+                            sent_once_at_most(run, clean), files_are_prefixes(run, clean))
+    else:
+        problem = "stdout has %d Exception! lines" % cut
+    if problem:
+        return problem
+    said = re.compile(rb"cmdclient: (connection to %s (closed by the server|lost: .+); connecting "
+                      rb"again|connected to %s again|'[^']+': cut short after T)$"
+                      % (re.escape(peer), re.escape(peer)))
+    clean_lines = clean.stderr.splitlines()
+    for line in run.stderr.splitlines():
+        if line not in clean_lines and not said.match(line):
+            return "stderr line %r is neither the clean run's nor a reconnect's" % line
+    if run.stderr.count(b" again\n") not in (clean.stderr.count(b" again\n"),
+                                              clean.stderr.count(b" again\n") + 2):
+        return "stderr %r does not say each connect again once" % run.stderr
+    return None
+
+
+def sent_once_at_most(run, clean):
+    """The server received the clean run's commands, one of them perhaps left
+    out (its send failed), none twice."""
+    commands = [command for command, _ in SESSIONS[run.session][1]]
+    allowed = [b"".join(commands)] + [b"".join(commands[:i] + commands[i + 1:])
+                                      for i in range(len(commands))]
+    return None if run.received in allowed else "received %r: a command lost or sent twice" % (
+        clip(run.received),)
+
+
+def reconnect_failed(run, clean, kind, fault, peer):
+    """The connect again failed: it ends the run as a failed connect at the start does."""
+    message = b"Could not create client socket." if kind != "connect" else b"Could not bind to port."
+    return check_all(
+        ends_with_prefix(run.stdout, b"Exception was caught:" + message + b"\n\n", clean.stdout),
+        stderr_then(run, clean, b"cmdclient: cannot connect to " + peer + b": " + reason(fault) +
+                    b"\n"),
+        exact("status", run.status, 1), is_prefix(run.received, clean.received, "received"))
 
 
 def redirect_failed(run, clean, verb, why):

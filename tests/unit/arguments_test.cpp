@@ -327,4 +327,49 @@ INSTANTIATE_TEST_SUITE_P(
                                ""},
                     RecordCase{{"-Lx", "-T", "5000"}, none, "x", false, false, "-T"}));
 
+// The session's options: -f files keep their place among the -c commands.
+struct SessionCase {
+    std::vector<const char*> args;
+    const char* error; // empty: a run
+    int repeat;
+    double interval;
+    std::vector<std::pair<std::size_t, std::string>> files; // after how many -c, name
+};
+
+void PrintTo(const SessionCase& c, std::ostream* out) {
+    for (const char* arg : c.args) {
+        *out << arg << ' ';
+    }
+}
+
+class SessionOptions : public testing::TestWithParam<SessionCase> {};
+
+TEST_P(SessionOptions, AreRead) {
+    const SessionCase& c = GetParam();
+    const cmdclient::CommandLine line = read(c.args);
+    EXPECT_EQ(line.error, c.error);
+    if (*c.error != '\0') {
+        return;
+    }
+    EXPECT_EQ(line.options.repeat, c.repeat);
+    EXPECT_EQ(line.options.interval.value, c.interval);
+    std::vector<std::pair<std::size_t, std::string>> files;
+    for (const cmdclient::CommandFile& file : line.options.files) {
+        files.emplace_back(file.after_commands, file.name);
+    }
+    EXPECT_EQ(files, c.files);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Vectors, SessionOptions,
+    testing::Values(SessionCase{{"5000"}, none, 1, 0, {}},
+                    SessionCase{{"-f", "a", "-c", "x", "--file=b", "-cy", "-f-", "5000"}, none, 1,
+                                0, {{0, "a"}, {1, "b"}, {2, "-"}}},
+                    SessionCase{{"5000", "-r0", "--interval", "0.25"}, none, 0, 0.25, {}},
+                    SessionCase{{"-i", "1", "5000"}, "-i needs -r COUNT", 1, 0, {}},
+                    SessionCase{{"--repeat", "1000000001", "5000"},
+                                "--repeat needs a whole number from 0 to 1000000000, not "
+                                "'1000000001'",
+                                1, 0, {}}));
+
 } // namespace

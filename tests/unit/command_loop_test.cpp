@@ -72,6 +72,7 @@ class ScriptedConnection final : public cmdclient::Connection {
         return true;
     }
     bool holds_received() const noexcept override { return true; }
+    bool has_ended() noexcept override { return false; }
     net::Waitable waitable() const noexcept override { return net::nothing_to_wait_on; }
 
   private:
