@@ -188,6 +188,7 @@ class EndlessConnection final : public cmdclient::Connection {
         return true;
     }
     bool holds_received() const noexcept override { return false; }
+    bool has_ended() noexcept override { return false; }
     // Always readable, like a socket with a reply waiting.
     net::Waitable waitable() const noexcept override { return net::waitable_descriptor(ready_); }
 
