@@ -42,15 +42,17 @@ class UnderAWrapperScript(InTemporaryDirectory, unittest.TestCase):
 
     def test_ctrl_z_then_fg_brings_the_line_back_every_time(self):
         go_on = threading.Event()
-        self.addCleanup(go_on.set)  # never leave the server waiting for its cue
         # The server waits for "dump" through all the rounds below, each with
         # its own deadline: its watchdog must outlast them all, or a loaded
         # machine sees the server give up while the test is still going.
         server = FakeServer([expect(b"dump"), chunk(b"first;"), wait_for(go_on),
                              chunk(b"rest\nOk"), expect(b"abc"), chunk(b"done\nOk")],
                             watchdog=RUN_DEADLINE * (ROUNDS + 4))
+        # Cleanups run last first: should the test fail half-way, the server
+        # hangs up and gets its cue before it is waited for.
         self.addCleanup(server.stop)
-        self.addCleanup(server.hang_up)  # first, should the test fail half-way
+        self.addCleanup(go_on.set)
+        self.addCleanup(server.hang_up)
         with open(os.path.join(self.cwd, "wrapper"), "w") as script:
             script.write(WRAPPER)
         os.chmod(script.name, 0o755)
