@@ -128,6 +128,13 @@ Outcome connect(Session& session, const CommandLine& line) {
     }
 }
 
+// A session at a terminal, not quiet and without -c, has the line editor
+// draw its prompts and edit its lines.
+bool wants_line_editor(const ConsoleMode& mode, const CommandLine& line) {
+    return line.action == CommandLine::Action::run && mode.interactive && mode.shows_each_chunk &&
+           !mode.quiet && line.options.commands.empty();
+}
+
 Outcome run_session(Session& session, const char* program, const CommandLine& line) {
     Console& console = session.console;
     using Action = CommandLine::Action;
@@ -164,6 +171,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     }
     if (!net::start_socket_library()) {
         return Outcome::failed;
+    }
+    // Set only when a session at a terminal wanted the editor and could not load it.
+    if (const char* problem = line_editor_problem(); *problem != '\0') {
+        console.report(std::string(texts::no_line_editor) + ": " + problem);
     }
     console.show_unless_quiet(texts::banner);
     // From here a stop signal is heard by every wait, the connect's included.
@@ -203,9 +214,9 @@ int run(int argc, char* argv[]) {
     mode.quiet = line.options.quiet;
     mode.shows_each_chunk = platform::is_terminal(platform::standard_output);
     mode.interactive = platform::is_terminal(platform::standard_input);
-    // Quiet, there are no prompts to draw; with -c, no lines to edit.
-    mode.editor_prompt = mode.interactive && mode.shows_each_chunk && !mode.quiet &&
-                         line.options.commands.empty() && line_editor_available();
+    // Quiet, there are no prompts to draw; with -c, no lines to edit. Only
+    // then is the line editor loaded.
+    mode.editor_prompt = wants_line_editor(mode, line) && line_editor_available();
     // Lines typed at a terminal are on the screen already.
     mode.echoes_lines = line.options.echo && !mode.quiet &&
                         (!line.options.commands.empty() || !mode.interactive);

@@ -35,6 +35,8 @@ inline constexpr const char* syntax_error = "Syntax error";
 inline constexpr const char* discarding_reply =
     "interrupted: discarding the rest of the reply (Ctrl-C again to quit)";
 inline constexpr const char* history_unusable = "history file";
+// At a terminal where the line editor's module or its library cannot be loaded.
+inline constexpr const char* no_line_editor = "no line editing (lines are read as typed)";
 // After the host text in quotes: why it is not used.
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";
