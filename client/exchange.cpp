@@ -69,6 +69,8 @@ class Reply {
         first_ = false;
         for (;;) {
             if (!wait) {
+                // A chunk split from bytes received before came with the last one.
+                with_last_ = connection.holds_received();
                 try {
                     if (connection.read(chunk)) {
                         return true;
@@ -107,7 +109,9 @@ class Reply {
         }
         out_.write(text);
         if (log_ != nullptr && log_->active()) {
-            log_->write(text); // the log takes what the console shows
+            // The log takes what the console shows, stamped by its arrival.
+            with_last_ ? log_->write_with_last(text) : log_->write(text);
+            with_last_ = true; // the rest of this chunk
         }
     }
     bool strips_marker() const noexcept { return strip_marker_; }
@@ -165,6 +169,7 @@ class Reply {
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
+    bool with_last_ = false; // the chunk came in the receive of the one before
     bool discarding_ = false;
     Outcome ending_ = Outcome::going_on;
     std::optional<Lost> lost_;
