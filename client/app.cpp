@@ -189,6 +189,10 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     if (!net::start_socket_library()) {
         return Outcome::failed;
     }
+    // Set only when a session at a terminal wanted the editor and could not load it.
+    if (const char* problem = line_editor_problem(); *problem != '\0') {
+        console.report(std::string(texts::no_line_editor) + ": " + problem);
+    }
     console.show_unless_quiet(texts::banner);
     // From here a stop signal is heard by every wait, the connect's included.
     platform::install_signal_handlers();

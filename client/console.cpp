@@ -24,6 +24,7 @@ ConsoleMode console_mode(const Options& options, bool output_terminal, bool inpu
     // in a script; and -f - reads standard input as a pipe, even a terminal.
     mode.interactive = input_terminal && !scripted;
     // Quiet, there are no prompts to draw; with -c or -f, no lines to edit.
+    // Only then is the line editor's module loaded.
     mode.editor_prompt =
         mode.interactive && output_terminal && !options.quiet && line_editor_available();
     // Lines typed at a terminal are on the screen already.

@@ -129,8 +129,9 @@ class Reply {
         first_ = false;
         for (;;) {
             if (!wait) {
-                if (!connection.holds_received() &&
-                    ++receives_without_wait_ % receives_between_looks == 0) {
+                // A chunk split from bytes received before came with the last one.
+                with_last_ = connection.holds_received();
+                if (!with_last_ && ++receives_without_wait_ % receives_between_looks == 0) {
                     net::look_for_stop_signal(); // after_chunk() decides
                 }
                 try {
@@ -200,7 +201,9 @@ class Reply {
     void show(std::string_view text) {
         out_.write(text);
         if (log_ != nullptr && log_->active()) {
-            log_->write(text); // the log takes what the console shows
+            // The log takes what the console shows, stamped by its arrival.
+            with_last_ ? log_->write_with_last(text) : log_->write(text);
+            with_last_ = true; // the rest of this chunk
         }
     }
 
@@ -248,6 +251,7 @@ class Reply {
     bool strip_marker_;
     bool first_ = true;
     unsigned receives_without_wait_ = 0;
+    bool with_last_ = false; // the chunk came in the receive of the one before
     bool discarding_ = false;
     bool chunk_discarded_ = false; // a chunk came after the Ctrl-C
     Outcome ending_ = Outcome::going_on;

@@ -10,8 +10,14 @@
 
 namespace cmdclient {
 
-// True when this build can edit lines at a terminal.
+// True when lines can be edited at a terminal: the build has a line editor
+// and, where it is a module beside the program, the module loads (the first
+// call loads it: only a session at a terminal asks).
 bool line_editor_available() noexcept;
+
+// Why line_editor_available() found no line editor where the build has one
+// (the module or a library it needs cannot be loaded); empty otherwise.
+const char* line_editor_problem() noexcept;
 
 // A line source that edits lines on the terminal (standard input and output)
 // and keeps their history in `history` (no path: kept for this run only), drawing the

@@ -7,6 +7,10 @@ bool line_editor_available() noexcept {
     return false;
 }
 
+const char* line_editor_problem() noexcept {
+    return "";
+}
+
 std::unique_ptr<LineSource> make_line_editor(Console&, HistoryFile) {
     return nullptr;
 }

@@ -13,7 +13,10 @@ constexpr std::size_t longest_redrawn_tail = 160;
 Output::Output(std::string name, std::size_t capacity, int fd)
     : name_(std::move(name)), capacity_(capacity), fd_(fd),
       kind_(fd >= 0 ? platform::output_kind(fd) : platform::OutputKind::never_waits) {
-    held_.reserve(capacity);
+    // A file's buffer is made when a file is opened: a run may open none.
+    if (fd >= 0) {
+        held_.reserve(capacity);
+    }
 }
 
 Output::~Output() {
@@ -57,6 +60,9 @@ bool Output::take_descriptor(int fd, int error) {
     }
     owns_fd_ = fd >= 0;
     kind_ = owns_fd_ ? platform::output_kind(fd) : platform::OutputKind::never_waits;
+    if (owns_fd_) {
+        held_.reserve(capacity_);
+    }
     return owns_fd_;
 }
 

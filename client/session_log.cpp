@@ -2,6 +2,7 @@
 
 #include "client/texts.h"
 
+#include <cstring>
 #include <ctime>
 
 namespace cmdclient {
@@ -12,6 +13,36 @@ constexpr std::size_t log_buffer_size = std::size_t{64} << 10;
 // Longer lines are written in pieces under their first stamp, so that a reply
 // without newlines does not pile up in memory.
 constexpr std::size_t longest_held_line = std::size_t{64} << 10;
+
+// The stamped lines of one text, gathered and handed to the log's buffer in
+// one piece: a reply of short lines would otherwise cost two writes a line.
+class Gathered {
+  public:
+    explicit Gathered(Output& out) noexcept : out_(out) {}
+
+    void add(std::string_view text) {
+        if (text.size() > sizeof buffer_ - used_) {
+            hand_over();
+            if (text.size() > sizeof buffer_) {
+                out_.write(text);
+                return;
+            }
+        }
+        std::memcpy(buffer_ + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+    void hand_over() {
+        if (used_ > 0) {
+            out_.write(std::string_view(buffer_, used_));
+            used_ = 0;
+        }
+    }
+
+  private:
+    Output& out_;
+    char buffer_[4096];
+    std::size_t used_ = 0;
+};
 } // namespace
 
 SessionLog::SessionLog() : out_("log file", log_buffer_size) {}
@@ -97,31 +128,43 @@ void SessionLog::write_plain(std::string_view text) {
 }
 
 void SessionLog::write_stamped(std::string_view text) {
+    Gathered out(out_);
     while (!text.empty()) {
         if (at_line_start_) {
-            line_time_ = std::chrono::system_clock::now();
+            if (!arrival_known_) {
+                arrival_ = std::chrono::system_clock::now();
+                arrival_known_ = true;
+            }
+            line_time_ = arrival_;
             at_line_start_ = false;
         }
-        const std::size_t newline = text.find('\n');
-        const std::size_t size = newline == std::string_view::npos ? text.size() : newline + 1;
+        const auto* newline = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
+        const std::size_t size =
+            newline == nullptr ? text.size() : static_cast<std::size_t>(newline - text.data()) + 1;
         if (stamped_) {
-            out_.write(text.substr(0, size));
+            out.add(text.substr(0, size));
+        } else if (newline != nullptr && line_.empty()) {
+            out.add(stamp_text(line_time_)); // a whole line: no need to hold it
+            out.add(text.substr(0, size));
         } else {
+            out.hand_over(); // what comes before the held line, in case of bad_alloc
             line_.append(text.substr(0, size));
         }
         text.remove_prefix(size);
-        if (newline != std::string_view::npos) {
-            if (!stamped_) {
-                stamp(line_time_);
-                out_.write(line_);
+        if (newline != nullptr) {
+            if (!stamped_ && !line_.empty()) {
+                out.add(stamp_text(line_time_));
+                out.add(line_);
                 line_.clear();
             }
             stamped_ = false;
             at_line_start_ = true;
         } else if (line_.size() > longest_held_line) {
+            out.hand_over();
             release_line();
         }
     }
+    out.hand_over();
 }
 
 void SessionLog::release_line() {
@@ -134,7 +177,14 @@ void SessionLog::release_line() {
 }
 
 void SessionLog::stamp(std::chrono::system_clock::time_point when) {
+    out_.write(stamp_text(when));
+}
+
+std::string_view SessionLog::stamp_text(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
+    if (stamp_made_ && when == stamp_time_) {
+        return stamp_text_;
+    }
     const std::time_t second = system_clock::to_time_t(when);
     if (second != stamp_second_) {
         std::tm local{};
@@ -142,18 +192,20 @@ void SessionLog::stamp(std::chrono::system_clock::time_point when) {
         if (platform::local_time(second, local)) {
             std::strftime(text, sizeof text, "[%Y-%m-%d %H:%M:%S", &local);
         }
-        stamp_text_ = text;
+        stamp_seconds_ = text;
         stamp_second_ = second;
     }
     // to_time_t may round: the milliseconds are counted from the second it gave.
     auto millis = duration_cast<milliseconds>(when - system_clock::from_time_t(second)).count();
     millis = millis < 0 ? 0 : millis > 999 ? 999 : millis;
-    // Written by hand: a stamp per line, and formatting is most of its cost.
+    // Written by hand: formatting would be most of a stamp's cost.
     const int ms = static_cast<int>(millis);
     const char tail[] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
                          static_cast<char>('0' + ms % 10), ']', ' '};
-    out_.write(stamp_text_);
-    out_.write(std::string_view(tail, sizeof tail));
+    stamp_text_.assign(stamp_seconds_).append(tail, sizeof tail);
+    stamp_time_ = when;
+    stamp_made_ = true;
+    return stamp_text_;
 }
 
 } // namespace cmdclient

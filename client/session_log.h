@@ -29,6 +29,14 @@ class SessionLog {
 
     // Text the console shows (or would show, were it not quiet).
     void write(std::string_view text) {
+        arrival_known_ = false;
+        write_with_last(text);
+    }
+    // Text that arrived with the text written just before it (a receive the
+    // relay splits into chunks): the lines that start in it share that
+    // text's time, so the clock is read once per arrival, not once per line
+    // (a reading costs more than logging a line).
+    void write_with_last(std::string_view text) {
         take_held_prompt();
         timestamps_ ? write_stamped(text) : write_plain(text);
     }
@@ -64,6 +72,8 @@ class SessionLog {
     // Writes the held line with its stamp; it goes on unheld.
     void release_line();
     void stamp(std::chrono::system_clock::time_point when);
+    // The stamp's text for `when`, formatted once for lines that share it.
+    std::string_view stamp_text(std::chrono::system_clock::time_point when);
 
     Output out_;
     bool active_ = false;
@@ -75,8 +85,15 @@ class SessionLog {
     std::string line_;
     std::chrono::system_clock::time_point line_time_;
     bool stamped_ = false;
-    // The stamp's text up to the seconds, for the second it was made in.
+    // The time the text being written arrived, once read (see write_with_last).
+    std::chrono::system_clock::time_point arrival_;
+    bool arrival_known_ = false;
+    // The stamp's text up to the seconds, for the second it was made in, and
+    // the whole stamp for the time it was last made for.
     std::time_t stamp_second_ = -1;
+    std::string stamp_seconds_;
+    std::chrono::system_clock::time_point stamp_time_;
+    bool stamp_made_ = false;
     std::string stamp_text_;
 };
 

@@ -38,6 +38,8 @@ inline constexpr const char* listing_question_start = "Display all ";
 inline constexpr const char* listing_question_end = " possibilities? (y or n)";
 inline constexpr const char* cannot_read_history = "cannot read history file";
 inline constexpr const char* cannot_write_history = "cannot write history file";
+// At a terminal where the line editor's module or its library cannot be loaded.
+inline constexpr const char* no_line_editor = "no line editing (lines are read as typed)";
 // After the host text in quotes: why it is not used.
 inline constexpr const char* names_not_looked_up =
     "is not an IPv4 address or localhost (names are not looked up)";

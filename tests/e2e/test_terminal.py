@@ -6,6 +6,7 @@ import os
 import pty
 import re
 import select
+import shutil
 import signal
 import stat
 import subprocess
@@ -319,6 +320,58 @@ class UnderAShell(InTemporaryDirectory, unittest.TestCase):
         shell.type(b"x" + LEFT + b"y\r")
         shell.wait_for_prompt("Ok> yx")
         self.finish(shell)
+
+
+NO_EDITOR = b"cmdclient: no line editing (lines are read as typed): "
+
+
+class WithoutTheLineEditor(InTemporaryDirectory, unittest.TestCase):
+    """A copy of the program installed by hand, without the line editor's
+    module beside it: a session at a terminal reads lines as typed and says
+    so once; a run that edits no lines never looks for the module."""
+
+    def setUp(self):
+        super().setUp()
+        folder = os.path.join(self.cwd, "bin")
+        os.mkdir(folder)
+        self.copy = os.path.join(folder, "cmdclient")
+        shutil.copy2(CLIENT, self.copy)
+
+    def test_a_terminal_session_reads_lines_as_typed_and_says_so_once(self):
+        server = FakeServer([expect(b"regs"), chunk(b"A=1\nOk"), expect(b"mem"), chunk(b"Ok")])
+        self.addCleanup(server.stop)
+        client = TerminalClient(server.port, self.cwd,
+                                command=CLIENT_PREFIX + [self.copy, str(server.port)])
+        self.addCleanup(client.close)
+        client.wait_for(lambda lines: client.cursor_line() == "Ok>", "the prompt")
+        client.type(b"regs\r")
+        client.wait_for(lambda lines: "A=1" in lines and client.cursor_line() == "Ok>", "A=1")
+        client.type(b"mem\rquit\r")
+        self.assertEqual(client.wait_exit(), 0)
+        self.assertEqual(server.received, b"regsmem")
+        self.assertEqual(client.output.count(NO_EDITOR), 1, client.output)
+        self.assertIn(b"line-editor.so: cannot open shared object file", client.output)
+        self.assertTrue(client.output.startswith(NO_EDITOR), client.output)
+        self.assertIn(BANNER.replace(b"\n", b"\r\n") + b"Ok> regs\r\nA=1\r\nOk> mem",
+                      client.output)
+
+    def test_runs_that_edit_no_lines_never_look_for_it(self):
+        for case, options, typed in (("-c at a terminal", ["-c", "regs"], b""),
+                                     ("quiet at a terminal", ["-q"], b"regs\rquit\r")):
+            with self.subTest(case):
+                server = FakeServer([expect(b"regs"), chunk(b"A=1\nOk")])
+                self.addCleanup(server.stop)
+                client = TerminalClient(server.port, self.cwd, command=CLIENT_PREFIX + [
+                    self.copy] + options + [str(server.port)])
+                self.addCleanup(client.close)
+                client.type(typed)
+                self.assertEqual(client.wait_exit(), 0)
+                self.assertIn(b"A=1", client.output)
+                self.assertNotIn(NO_EDITOR, client.output)
+        with FakeServer([expect(b"regs"), chunk(b"A=1\nOk")]) as server:
+            piped = subprocess.run(CLIENT_PREFIX + [self.copy, str(server.port)], input=b"regs\n",
+                                   capture_output=True, timeout=RUN_DEADLINE)
+        self.assertEqual((piped.returncode, piped.stderr), (0, b""))
 
 
 def hang_up(process):

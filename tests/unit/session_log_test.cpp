@@ -65,6 +65,20 @@ std::string run_log(const LogCase& c, bool timestamps) {
 
 class SessionLogText : public testing::TestWithParam<LogCase> {};
 
+// Texts longer than the stamped lines' gathering: many short lines in one
+// write, and one line longer than all of it together.
+std::string repeated(const std::string& piece, int times) {
+    std::string all;
+    for (int i = 0; i < times; ++i) {
+        all += piece;
+    }
+    return all;
+}
+const std::string many_lines = repeated("0123456789abcdef0123456789abcdef0123456789\n", 300);
+const std::string long_line = repeated("0123456789", 700) + "\nshort\n";
+const std::string many_lines_logged = "half a " + many_lines + "end\n";
+const std::string long_lines_logged = "a\n" + long_line + long_line;
+
 TEST_P(SessionLogText, IsWhatATerminalShows) {
     EXPECT_EQ(run_log(GetParam(), false), GetParam().expected);
 }
@@ -113,7 +127,13 @@ INSTANTIATE_TEST_SUITE_P(
         LogCase{"EndingBySignalKeepsWhatWasShown", "",
                 {{'p', ""}, {'l', "dump"}, {'w', "part of a li"}, {'e', ""}},
                 "Ok> dump\npart of a li"},
-        LogCase{"EndingAtThePromptKeepsIt", "", {{'p', ""}, {'e', ""}}, "Ok> "}),
+        LogCase{"EndingAtThePromptKeepsIt", "", {{'p', ""}, {'e', ""}}, "Ok> "},
+        LogCase{"ManyLinesInOneWrite", "",
+                {{'w', "half a "}, {'w', many_lines.c_str()}, {'w', "end\n"}},
+                many_lines_logged.c_str()},
+        LogCase{"ALineLongerThanItsGathering", "",
+                {{'w', "a\n"}, {'w', long_line.c_str()}, {'w', long_line.c_str()}},
+                long_lines_logged.c_str()}),
     [](const testing::TestParamInfo<LogCase>& info) { return std::string(info.param.name); });
 
 TEST(SessionLog, CannotOpenAFolderAndSaysWhy) {

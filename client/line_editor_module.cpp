@@ -1,0 +1,58 @@
+// The line editor lives in a module beside the program (built from
+// line_editor_libedit.cpp), loaded only when a session at a terminal asks for
+// it: a run from a script or with -c never maps libedit and the libraries it
+// needs, which would cost such a run more than the rest of its start-up.
+#include "client/line_editor_module.h"
+#include "client/line_editor.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+
+namespace cmdclient {
+
+namespace {
+
+// Found from the program's own folder, wherever it was installed.
+constexpr const char* module_path = "$ORIGIN/" CMDCLIENT_LINE_EDITOR_MODULE;
+
+bool tried = false;
+LineEditorEntry entry = nullptr;
+char problem[512] = "";
+
+void load() noexcept {
+    if (tried) {
+        return;
+    }
+    tried = true;
+    // Bound at once, so that a missing symbol is a failure here rather than
+    // a crash at the first key; never unloaded.
+    void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+    if (module != nullptr) {
+        entry = reinterpret_cast<LineEditorEntry>(::dlsym(module, line_editor_entry_name));
+    }
+    if (entry == nullptr) {
+        const char* why = ::dlerror();
+        std::snprintf(problem, sizeof problem, "%s", why != nullptr ? why : module_path);
+    }
+}
+
+} // namespace
+
+bool line_editor_available() noexcept {
+    load();
+    return entry != nullptr;
+}
+
+const char* line_editor_problem() noexcept {
+    return problem;
+}
+
+std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history) {
+    if (!line_editor_available()) {
+        return nullptr;
+    }
+    return std::unique_ptr<LineSource>(entry(console, &history));
+}
+
+} // namespace cmdclient
