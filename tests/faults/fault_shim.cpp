@@ -474,7 +474,8 @@ int __libc_start_main(Main main, int argc, char** argv, void (*init)(), void (*f
 // The client's own allocations, and the runtime's on its behalf. The line
 // editor's library is left alone, and so is what the C library allocates for
 // it: it uses a failed allocation unchecked, which no change to the client can
-// help.
+// help. So is the dynamic loader's work as it loads the line editor's module:
+// a loader that runs out of memory half-way may hold its lock for good.
 static bool from_line_editor() {
     inside = true;
     void* frames[32];
@@ -484,7 +485,8 @@ static bool from_line_editor() {
         Dl_info info{};
         editor = dladdr(frames[i], &info) != 0 && info.dli_fname != nullptr &&
                  (strstr(info.dli_fname, "libedit") != nullptr ||
-                  strstr(info.dli_fname, "libtinfo") != nullptr);
+                  strstr(info.dli_fname, "libtinfo") != nullptr ||
+                  strstr(info.dli_fname, "ld-linux") != nullptr);
     }
     inside = false;
     return editor;
