@@ -123,9 +123,9 @@ void zsh(std::ostream& out) {
         }
         for (const std::string& name : names(row)) {
             const std::string joined = row.kind == Kind::flag ? "" : name[1] == '-' ? "=" : "+";
-            std::string spec = (repeats(row) ? "*" : "") + name + joined +
-                               (help.empty() ? "" : "[" + help + "]") + value;
-            out << "  " << single_quoted(spec) << " \\\n";
+            std::string described = (repeats(row) ? "*" : "") + name + joined +
+                                    (help.empty() ? "" : "[" + help + "]") + value;
+            out << "  " << single_quoted(described) << " \\\n";
         }
     }
     out << "  ':host or port: ' ':port: '\n";
