@@ -1,5 +1,6 @@
 #include "client/output.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace cmdclient {
@@ -13,10 +14,6 @@ constexpr std::size_t longest_redrawn_tail = 160;
 Output::Output(std::string name, std::size_t capacity, int fd)
     : name_(std::move(name)), capacity_(capacity), fd_(fd),
       kind_(fd >= 0 ? platform::output_kind(fd) : platform::OutputKind::never_waits) {
-    // A file's buffer is made when a file is opened: a run may open none.
-    if (fd >= 0) {
-        held_.reserve(capacity);
-    }
 }
 
 Output::~Output() {
@@ -60,9 +57,6 @@ bool Output::take_descriptor(int fd, int error) {
     }
     owns_fd_ = fd >= 0;
     kind_ = owns_fd_ ? platform::output_kind(fd) : platform::OutputKind::never_waits;
-    if (owns_fd_) {
-        held_.reserve(capacity_);
-    }
     return owns_fd_;
 }
 
@@ -71,7 +65,7 @@ void Output::close() {
         flush();
         // What a stop signal kept from being written stays, for the entry
         // point to write out as the run ends.
-        if (held_.empty()) {
+        if (held_size_ == 0) {
             release();
         }
     }
@@ -83,7 +77,7 @@ void Output::release() {
     }
     owns_fd_ = false;
     fd_ = -1;
-    held_.clear();
+    held_size_ = 0;
 }
 
 bool Output::check_reader() {
@@ -97,7 +91,7 @@ void Output::fail(int error) noexcept {
     if (error_ == 0) {
         error_ = error != 0 ? error : EIO;
     }
-    held_.clear();
+    held_size_ = 0;
 }
 
 std::string Output::take_failure() {
@@ -112,10 +106,10 @@ std::string Output::take_failure() {
 void Output::write_held(net::Deadline deadline) {
     std::size_t done = 0;
     bool writable = false;
-    while (done < held_.size() && fd_ >= 0 && error_ == 0) {
+    while (done < held_size_ && fd_ >= 0 && error_ == 0) {
         const auto write = broken_pipe_ends_run_ ? platform::write_without_waiting
                                                  : platform::write_without_pipe_signal;
-        const long written = write(fd_, kind_, held_.data() + done, held_.size() - done, writable);
+        const long written = write(fd_, kind_, held_.data() + done, held_size_ - done, writable);
         writable = false;
         // As the run ends, a write that blocks is cut short once its time is
         // up (net::cut_blocking_calls_short_from): then the rest is given up.
@@ -149,7 +143,30 @@ void Output::write_held(net::Deadline deadline) {
         }
         writable = true;
     }
-    held_.erase(0, done);
+    if (done > 0) {
+        held_size_ -= done;
+        std::memmove(&held_[0], held_.data() + done, held_size_);
+    }
+}
+
+char* Output::room_for(std::size_t size) {
+    if (fd_ < 0 || error_ != 0) {
+        return nullptr;
+    }
+    if (held_size_ + size > capacity_) {
+        write_held({});
+        if (error_ != 0) {
+            return nullptr;
+        }
+    }
+    // Made when first written to (a run may open no file), and beyond its
+    // capacity only for what a stop signal kept from being written.
+    if (held_size_ + size > held_.size()) {
+        held_.resize(std::max(held_size_ + size, std::min(capacity_, 2 * held_.size() + 4096)));
+    }
+    char* at = &held_[held_size_];
+    held_size_ += size;
+    return at;
 }
 
 void Output::track_tail(std::string_view text) {

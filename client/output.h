@@ -12,6 +12,7 @@
 #include "net/wait.h"
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -38,17 +39,32 @@ class Output {
     void close();
 
     void write(std::string_view text) {
-        if (fd_ >= 0 && error_ == 0) {
-            if (held_.size() + text.size() > capacity_) {
-                write_held({});
-            }
-            held_.append(text);
+        if (text.empty()) {
+            return;
         }
-        if (!text.empty()) {
-            ends_line_ = text.back() == '\n';
+        if (char* at = room_for(text.size())) {
+            std::memcpy(at, text.data(), text.size());
         }
+        ends_line_ = text.back() == '\n';
         if (tracks_tail_) {
             track_tail(text);
+        }
+    }
+    // Writes `first` and `second` as one text (a log line's stamp and the
+    // line): one check of the room left, one copy each.
+    void write(std::string_view first, std::string_view second) {
+        if (first.empty() || second.empty()) {
+            write(first.empty() ? second : first);
+            return;
+        }
+        if (char* at = room_for(first.size() + second.size())) {
+            std::memcpy(at, first.data(), first.size());
+            std::memcpy(at + first.size(), second.data(), second.size());
+        }
+        ends_line_ = second.back() == '\n';
+        if (tracks_tail_) {
+            track_tail(first);
+            track_tail(second);
         }
     }
 
@@ -56,7 +72,7 @@ class Output {
     // false when it failed or a stop signal cut the wait short (held on).
     bool flush() {
         write_held({});
-        return error_ == 0 && held_.empty();
+        return error_ == 0 && held_size_ == 0;
     }
     // Writes out what it can by `deadline`, as the run ends by a signal.
     void flush_before_ending(net::Clock::time_point deadline) { write_held(deadline); }
@@ -97,11 +113,17 @@ class Output {
     void release();
     bool take_descriptor(int fd, int error);
     void write_held(net::Deadline deadline);
+    // Where `size` more bytes go in the buffer (written out first when full);
+    // null when they are dropped (not open, or failed).
+    char* room_for(std::size_t size);
     void track_tail(std::string_view text);
 
     std::string name_;
     std::size_t capacity_;
+    // What is held is the first held_size_ bytes of held_, which only grows,
+    // so that text is copied in without the string's own bookkeeping.
     std::string held_;
+    std::size_t held_size_ = 0;
     int fd_;
     bool owns_fd_ = false;
     platform::OutputKind kind_;

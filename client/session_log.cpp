@@ -13,36 +13,6 @@ constexpr std::size_t log_buffer_size = std::size_t{64} << 10;
 // Longer lines are written in pieces under their first stamp, so that a reply
 // without newlines does not pile up in memory.
 constexpr std::size_t longest_held_line = std::size_t{64} << 10;
-
-// The stamped lines of one text, gathered and handed to the log's buffer in
-// one piece: a reply of short lines would otherwise cost two writes a line.
-class Gathered {
-  public:
-    explicit Gathered(Output& out) noexcept : out_(out) {}
-
-    void add(std::string_view text) {
-        if (text.size() > sizeof buffer_ - used_) {
-            hand_over();
-            if (text.size() > sizeof buffer_) {
-                out_.write(text);
-                return;
-            }
-        }
-        std::memcpy(buffer_ + used_, text.data(), text.size());
-        used_ += text.size();
-    }
-    void hand_over() {
-        if (used_ > 0) {
-            out_.write(std::string_view(buffer_, used_));
-            used_ = 0;
-        }
-    }
-
-  private:
-    Output& out_;
-    char buffer_[4096];
-    std::size_t used_ = 0;
-};
 } // namespace
 
 SessionLog::SessionLog() : out_("log file", log_buffer_size) {}
@@ -128,7 +98,6 @@ void SessionLog::write_plain(std::string_view text) {
 }
 
 void SessionLog::write_stamped(std::string_view text) {
-    Gathered out(out_);
     while (!text.empty()) {
         if (at_line_start_) {
             if (!arrival_known_) {
@@ -141,30 +110,28 @@ void SessionLog::write_stamped(std::string_view text) {
         const auto* newline = static_cast<const char*>(std::memchr(text.data(), '\n', text.size()));
         const std::size_t size =
             newline == nullptr ? text.size() : static_cast<std::size_t>(newline - text.data()) + 1;
-        if (stamped_) {
-            out.add(text.substr(0, size));
-        } else if (newline != nullptr && line_.empty()) {
-            out.add(stamp_text(line_time_)); // a whole line: no need to hold it
-            out.add(text.substr(0, size));
-        } else {
-            out.hand_over(); // what comes before the held line, in case of bad_alloc
-            line_.append(text.substr(0, size));
-        }
+        const std::string_view piece = text.substr(0, size);
         text.remove_prefix(size);
-        if (newline != nullptr) {
-            if (!stamped_ && !line_.empty()) {
-                out.add(stamp_text(line_time_));
-                out.add(line_);
-                line_.clear();
+        if (stamped_) {
+            out_.write(piece);
+        } else if (newline == nullptr) {
+            line_.append(piece);
+            if (line_.size() > longest_held_line) {
+                release_line();
             }
+            continue;
+        } else if (line_.empty()) {
+            out_.write(stamp_text(line_time_), piece); // a whole line: no need to hold it
+        } else {
+            line_.append(piece);
+            out_.write(stamp_text(line_time_), line_);
+            line_.clear();
+        }
+        if (newline != nullptr) {
             stamped_ = false;
             at_line_start_ = true;
-        } else if (line_.size() > longest_held_line) {
-            out.hand_over();
-            release_line();
         }
     }
-    out.hand_over();
 }
 
 void SessionLog::release_line() {
