@@ -13,8 +13,7 @@ constexpr std::size_t longest_redrawn_tail = 160;
 
 Output::Output(std::string name, std::size_t capacity, int fd)
     : name_(std::move(name)), capacity_(capacity), fd_(fd),
-      kind_(fd >= 0 ? platform::output_kind(fd) : platform::OutputKind::never_waits) {
-}
+      kind_(fd >= 0 ? platform::output_kind(fd) : platform::OutputKind::never_waits) {}
 
 Output::~Output() {
     if (owns_fd_) {
@@ -27,29 +26,27 @@ bool Output::open(const std::string& path, std::string name) {
     if (owns_fd_) {
         release(); // still held after another stop signal: given up on
     }
-    name_ = std::move(name);
-    error_ = 0;
-    reported_ = false;
     // A signal that is no stop signal cut the open short (a FIFO waits for
     // its reader): open again. A stop signal is for the reply's owner.
+    int fd;
     do {
-        fd_ = platform::open_reply_file(path.c_str());
-    } while (fd_ < 0 && platform::interrupted(platform::last_error()) &&
+        fd = platform::open_reply_file(path.c_str());
+    } while (fd < 0 && platform::interrupted(platform::last_error()) &&
              net::pending_stop_signal() == 0);
-    return take_descriptor(fd_, platform::last_error());
+    return take_descriptor(std::move(name), fd);
 }
 
 bool Output::open_log(const std::string& path, std::string name, bool& mid_line) {
     close();
-    name_ = std::move(name);
-    error_ = 0;
-    reported_ = false;
-    fd_ = platform::open_log_file(path.c_str(), mid_line);
-    return take_descriptor(fd_, platform::last_error());
+    return take_descriptor(std::move(name), platform::open_log_file(path.c_str(), mid_line));
 }
 
 // Takes on what an open gave: `fd`, or the error of an open that failed.
-bool Output::take_descriptor(int fd, int error) {
+bool Output::take_descriptor(std::string name, int fd) {
+    const int error = platform::last_error();
+    name_ = std::move(name);
+    error_ = 0;
+    reported_ = false;
     fd_ = fd;
     open_failed_ = fd < 0 && !platform::interrupted(error);
     if (open_failed_) {

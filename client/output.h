@@ -1,11 +1,8 @@
-// Where the client's text goes: standard output, standard error or a reply
-// file, each one Output with its buffer, its name for messages and its first
-// error, reported once. Replies pass through it chunk by chunk, so writing is
-// a copy into the buffer; the descriptor is written when the buffer is full
-// or flushed. Every wait for the descriptor goes through the one wait: a stop
-// signal cuts it short and the bytes stay held, so that the code that owns
-// the reply decides what the signal means. Only a real write error fails it,
-// and it stays failed: what it holds is then dropped.
+// Where the client's text goes (standard output, standard error, a reply file,
+// the log): a buffer written out when full or flushed, a name for messages and
+// the first error, reported once. A stop signal cuts a wait short with the
+// bytes still held, for the reply's owner to decide; a real write error fails
+// it for good, and what it holds is dropped.
 #pragma once
 
 #include "client/platform/files.h"
@@ -27,49 +24,38 @@ class Output {
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
 
-    // Opens the file `path` afresh (its contents replaced), named `name`:
-    // false when it cannot be; what is written until close() is then dropped.
-    // An open cut short by a stop signal fails with no error to report.
+    // Opens `path` afresh, named `name`: false when it cannot be (nothing to
+    // report when a stop signal cut it short); what is written is then dropped.
     bool open(const std::string& path, std::string name);
-    // Opens the session log `path` for appending, named `name`, without
-    // waiting (see platform::open_log_file): false when it cannot be.
-    // `mid_line`: what the file holds ends without a newline.
+    // Opens the log `path` for appending, without waiting: false when it cannot
+    // be. `mid_line`: the file ends without a newline.
     bool open_log(const std::string& path, std::string name, bool& mid_line);
     // Writes out and closes what open() opened; its errors are kept.
     void close();
 
-    void write(std::string_view text) {
-        if (text.empty()) {
+    // Writes `text`, then `more` (a log line's stamp, then the line) with one
+    // check of the room left.
+    void write(std::string_view text, std::string_view more = {}) {
+        if (text.size() + more.size() == 0) {
             return;
         }
-        if (char* at = room_for(text.size())) {
-            std::memcpy(at, text.data(), text.size());
+        if (char* at = room_for(text.size() + more.size())) {
+            if (!text.empty()) {
+                std::memcpy(at, text.data(), text.size());
+            }
+            if (!more.empty()) {
+                std::memcpy(at + text.size(), more.data(), more.size());
+            }
         }
-        ends_line_ = text.back() == '\n';
+        ends_line_ = (more.empty() ? text : more).back() == '\n';
         if (tracks_tail_) {
             track_tail(text);
-        }
-    }
-    // Writes `first` and `second` as one text (a log line's stamp and the
-    // line): one check of the room left, one copy each.
-    void write(std::string_view first, std::string_view second) {
-        if (first.empty() || second.empty()) {
-            write(first.empty() ? second : first);
-            return;
-        }
-        if (char* at = room_for(first.size() + second.size())) {
-            std::memcpy(at, first.data(), first.size());
-            std::memcpy(at + first.size(), second.data(), second.size());
-        }
-        ends_line_ = second.back() == '\n';
-        if (tracks_tail_) {
-            track_tail(first);
-            track_tail(second);
+            track_tail(more);
         }
     }
 
-    // Writes out everything held, waiting as long as it takes: true when done;
-    // false when it failed or a stop signal cut the wait short (held on).
+    // Writes out everything held: false when it failed or a stop signal cut
+    // the wait short (then it is held on).
     bool flush() {
         write_held({});
         return error_ == 0 && held_size_ == 0;
@@ -77,8 +63,8 @@ class Output {
     // Writes out what it can by `deadline`, as the run ends by a signal.
     void flush_before_ending(net::Clock::time_point deadline) { write_held(deadline); }
 
-    // A pipe or socket whose reader has gone fails as a write to it would,
-    // though nothing is pending: false once it has failed.
+    // Fails when the reader of a pipe or socket has gone, though nothing is
+    // pending: false once it has failed.
     bool check_reader();
 
     // A reader that leaves ends the run by SIGPIPE, as it ends other filters
@@ -89,14 +75,12 @@ class Output {
     void fail(int error) noexcept;
     // The system's error number of its first failure, or 0.
     int error() const noexcept { return error_; }
-    // "cannot write NAME: REASON" (or "open") once it has failed, and only
-    // once; empty otherwise.
+    // "cannot write NAME: REASON" (or "open"), once; empty otherwise.
     std::string take_failure();
 
-    // Keeps the text written since the last newline, when short and plain
-    // enough for the line editor to redraw it in front of its prompt.
+    // Keeps the text since the last newline, when short and plain enough for
+    // the line editor to redraw it before its prompt; `known` false otherwise.
     void track_line_tail() noexcept { tracks_tail_ = true; }
-    // That text; `known` false when the cursor's column cannot be told.
     const std::string& line_tail(bool& known) const noexcept {
         known = tail_known_;
         return tail_;
@@ -111,17 +95,17 @@ class Output {
 
   private:
     void release();
-    bool take_descriptor(int fd, int error);
+    bool take_descriptor(std::string name, int fd);
     void write_held(net::Deadline deadline);
-    // Where `size` more bytes go in the buffer (written out first when full);
-    // null when they are dropped (not open, or failed).
+    // Where `size` more bytes go (written out first when full); null when
+    // they are dropped.
     char* room_for(std::size_t size);
     void track_tail(std::string_view text);
 
     std::string name_;
     std::size_t capacity_;
-    // What is held is the first held_size_ bytes of held_, which only grows,
-    // so that text is copied in without the string's own bookkeeping.
+    // The first held_size_ bytes are held; it only grows, so that text is
+    // copied in without the string's bookkeeping.
     std::string held_;
     std::size_t held_size_ = 0;
     int fd_;

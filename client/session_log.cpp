@@ -34,10 +34,7 @@ void SessionLog::line_read(std::string_view line) {
     if (timestamps_ && !stamped_) {
         // The line holding the prompt is stamped now: when its command was read.
         line_time_ = std::chrono::system_clock::now();
-        stamped_ = true;
-        stamp(line_time_);
-        out_.write(line_);
-        line_.clear();
+        release_line();
     }
     take_held_prompt();
     write(line);
@@ -135,16 +132,9 @@ void SessionLog::write_stamped(std::string_view text) {
 }
 
 void SessionLog::release_line() {
-    if (!stamped_) {
-        stamp(line_time_);
-        stamped_ = true;
-    }
-    out_.write(line_);
+    out_.write(stamped_ ? std::string_view() : stamp_text(line_time_), line_);
+    stamped_ = true;
     line_.clear();
-}
-
-void SessionLog::stamp(std::chrono::system_clock::time_point when) {
-    out_.write(stamp_text(when));
 }
 
 std::string_view SessionLog::stamp_text(std::chrono::system_clock::time_point when) {
@@ -167,8 +157,12 @@ std::string_view SessionLog::stamp_text(std::chrono::system_clock::time_point wh
     millis = millis < 0 ? 0 : millis > 999 ? 999 : millis;
     // Written by hand: formatting would be most of a stamp's cost.
     const int ms = static_cast<int>(millis);
-    const char tail[] = {'.', static_cast<char>('0' + ms / 100), static_cast<char>('0' + ms / 10 % 10),
-                         static_cast<char>('0' + ms % 10), ']', ' '};
+    const char tail[] = {'.',
+                         static_cast<char>('0' + ms / 100),
+                         static_cast<char>('0' + ms / 10 % 10),
+                         static_cast<char>('0' + ms % 10),
+                         ']',
+                         ' '};
     stamp_text_.assign(stamp_seconds_).append(tail, sizeof tail);
     stamp_time_ = when;
     stamp_made_ = true;
