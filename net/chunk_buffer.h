@@ -14,15 +14,10 @@ namespace net {
 // The largest chunk a single receive delivers.
 constexpr int MAX_RECEIVE = 500;
 
-// How much one system receive asks the kernel for. The chunks handed out are
-// the MAX_RECEIVE-byte splits of each system receive: exactly the chunks that
-// receives of MAX_RECEIVE bytes give when those bytes were already waiting,
-// which any connection can produce.
+// How much one system receive asks for. Its MAX_RECEIVE-byte splits are the
+// chunks that receives of MAX_RECEIVE bytes give when the bytes were already
+// waiting, which any connection can produce.
 constexpr std::size_t SYSTEM_RECEIVE = std::size_t{64} << 10;
-
-// Length of the text in `count` received bytes read as a zero-terminated string:
-// the text stops at the first zero byte, and bytes after it are not part of it.
-std::size_t text_length(const char* bytes, std::size_t count) noexcept;
 
 class ChunkBuffer {
   public:
@@ -33,8 +28,7 @@ class ChunkBuffer {
     // byte, and returns its byte count. Only when nothing is held does it call
     // `receive(char* buffer, std::size_t size)`, one system receive returning
     // a count; a result of 0 or less is returned as it is (`text` empty).
-    template <typename Receive>
-    long next_chunk(std::string& text, Receive&& receive) {
+    template <typename Receive> long next_chunk(std::string& text, Receive&& receive) {
         text.clear();
         if (next_ == end_) {
             if (!bytes_) {
@@ -50,7 +44,8 @@ class ChunkBuffer {
         const char* chunk = bytes_.get() + next_;
         const std::size_t size = std::min(end_ - next_, static_cast<std::size_t>(MAX_RECEIVE));
         next_ += size;
-        text.assign(chunk, text_length(chunk, size));
+        const auto* zero = static_cast<const char*>(std::memchr(chunk, '\0', size));
+        text.assign(chunk, zero != nullptr ? zero : chunk + size);
         return static_cast<long>(size);
     }
 

@@ -23,21 +23,20 @@ inline constexpr const char* receive_failed_format = "status == -1  errno == %d 
 } // namespace socket_message
 
 // Built on Socket; users see only connect-on-construction, write and read.
-// Every failure of the Socket below becomes a SocketException, with the
-// reason left in last_socket_error() as the Socket leaves it; "not yet" stays
-// a result, so that the caller decides what to do before it waits.
+// Every failure of the Socket below becomes a SocketException, the reason left
+// in last_socket_error(); "not yet" stays a result, so the caller decides what
+// to do before it waits.
 class ClientSocket : private Socket {
   public:
-    // Creates the socket and connects it to `host` (converted as
-    // Socket::connect converts it) or `peer`, waiting for the outcome until
-    // `deadline`, or throws SocketException. A stop signal that arrives
-    // meanwhile ends the wait too, and stays recorded for the caller. A throw
-    // destroys the Socket base on the way out, which closes a created handle;
-    // the reason stays in last_socket_error(): 0 when the host text did not
-    // convert, ETIMEDOUT after the deadline, EINTR after a stop signal.
+    // Creates the socket and connects it to `host` (as endpoint_of() converts
+    // it) or `peer`, waiting until `deadline` or a stop signal (which stays
+    // recorded), or throws SocketException. A throw destroys the Socket base,
+    // which closes a created handle; last_socket_error() is then 0 when the
+    // host text did not convert, ETIMEDOUT after the deadline, EINTR after a
+    // stop signal.
     ClientSocket(const std::string& host, int port, Deadline deadline = std::nullopt);
     explicit ClientSocket(const Endpoint& peer, Deadline deadline = std::nullopt);
-    ~ClientSocket() override;
+    ~ClientSocket() override = default;
 
     // Sends what the connection takes now of `text`: the count sent, 0 when it
     // takes nothing yet (would_block(last_socket_error()): wait until writable;

@@ -19,28 +19,22 @@ constexpr int NOTHING_YET = -1;
 // leaves errno; closing the handle keeps it.
 class Socket {
   public:
-    Socket() noexcept;
+    Socket() noexcept = default;
     virtual ~Socket();
 
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
     // Opens a non-blocking stream socket of `family` and sets address reuse.
-    // False if a step fails; a socket that was opened stays in the handle
-    // until destruction.
+    // False if a step fails; an opened socket stays in the handle until destruction.
     bool create(int family = ipv4_family) noexcept;
 
-    // Starts connecting to `host` ("localhost" or a dotted-decimal address;
-    // never looked up by name) on the low 16 bits of `port`, as the next call
-    // does. False without any attempt when the host text does not convert.
-    bool connect(const std::string& host, int port) noexcept;
     // Starts connecting to `peer`. True when connected, or when connecting()
     // is then true: wait until writable and call finish_connect(). False if
     // there is no socket or the connect failed.
     bool connect(const Endpoint& peer) noexcept;
     bool connecting() const noexcept { return connecting_; }
-    // The outcome of a connect that was in progress: true when connected,
-    // with keepalive probes on.
+    // The outcome of a connect in progress: true when connected, with keepalive on.
     bool finish_connect() noexcept;
 
     // Sends what the connection takes now of `size` bytes at `data`: the count
@@ -50,26 +44,21 @@ class Socket {
     long send(const char* data, std::size_t size) noexcept;
 
     // Hands the next chunk of at most MAX_RECEIVE bytes into `text`, which ends
-    // at the chunk's first zero byte. Asks the kernel only when nothing is
-    // buffered. Returns the chunk's byte count; NOTHING_YET when nothing has
-    // arrived; 0 when the peer has closed the connection (the reason is then
-    // 0) or on an error; `text` is empty for both. Throws std::bad_alloc only
-    // when memory for the buffer or the text runs out.
+    // at the chunk's first zero byte; asks the kernel only when nothing is
+    // buffered. The chunk's byte count; NOTHING_YET when nothing has arrived;
+    // 0 (`text` empty) when the peer has closed (the reason is then 0) or on an
+    // error. Throws std::bad_alloc only when memory runs out.
     int recv(std::string& text);
 
     // True when the next recv hands out a chunk already received.
     bool holds_received() const noexcept { return received_.holds_chunk(); }
 
     // True when the connection has ended with nothing received left unread:
-    // the peer closed it (the reason is then 0) or it failed (the reason in
-    // last_socket_error()). It only looks: bytes that came unasked stay for
-    // the next recv.
+    // the peer closed it (the reason is then 0) or it failed. It only looks:
+    // bytes that came unasked stay for the next recv.
     bool has_ended() noexcept;
 
-    // For waiting on this socket with wait_for().
-    Waitable waitable() const noexcept {
-        return {static_cast<std::intptr_t>(handle), true};
-    }
+    Waitable waitable() const noexcept { return {static_cast<std::intptr_t>(handle), true}; }
 
   private:
     socket_handle handle = invalid_socket;
