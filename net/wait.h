@@ -52,32 +52,22 @@ enum class WaitResult {
 // Records the stop signals (interrupt, terminate and, where there is one,
 // hang-up) instead of letting them end the process. Where the system allows,
 // they are held back except inside wait_for(), so that checking for one and
-// starting to wait are a single step and no signal is left to wait with us;
-// no other call is then cut short by them.
+// starting to wait are one step; no other call is then cut short by them.
 void catch_stop_signals() noexcept;
 
 // The recorded stop signal, or 0; take_stop_signal() also clears it.
 int pending_stop_signal() noexcept;
 int take_stop_signal() noexcept;
 
-// Looks for a stop signal that came while the client was busy and has not
-// been let in (only a wait lets one in), and records it: the recorded signal,
-// or 0. It may cost a system call, so a loop that need not wait for long
-// stretches (a reply that is always there) looks now and then.
+// Records a stop signal that came while the client was busy and was held back
+// (only a wait lets one in): the recorded signal, or 0. It may cost a system
+// call, so a loop that need not wait (a reply that is always there) looks now and then.
 int look_for_stop_signal() noexcept;
-
-// Runs `call` (a system call returning -1 with errno on failure) with the stop
-// signals let through, for the few calls that may block but cannot be waited
-// on first (opening a FIFO, writing to a terminal): a stop signal then cuts it
-// short with EINTR instead of waiting behind it. A stop signal already recorded
-// skips the call: -1 with errno EINTR.
-template <typename Call>
-auto with_stop_signals_let_through(Call&& call);
 
 // Waits until `what` is ready in `direction`, a stop signal is recorded (one
 // recorded before the call counts too), or `deadline` passes. Other signals
-// that interrupt the wait are waited through, unless `any_signal` asks to
-// hear of them (the line editor's resize and Ctrl-Z).
+// are waited through, unless `any_signal` asks to hear of them (the line
+// editor's resize and Ctrl-Z).
 WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
                     bool any_signal = false) noexcept;
 
@@ -100,8 +90,11 @@ namespace detail {
 void let_stop_signals_through(bool let_through) noexcept;
 }
 
-template <typename Call>
-auto with_stop_signals_let_through(Call&& call) {
+// Runs `call` (a system call returning -1 with errno on failure) with the stop
+// signals let through, for the few calls that may block but cannot be waited
+// on first (opening a FIFO, writing to a terminal), so that a stop signal cuts
+// it short with EINTR. One already recorded skips the call: -1, errno EINTR.
+template <typename Call> auto with_stop_signals_let_through(Call&& call) {
     using Result = decltype(call());
     detail::let_stop_signals_through(true);
     struct Restore {

@@ -78,9 +78,9 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline, bool)
         FD_SET(handle, &wanted);
         FD_SET(handle, &failed); // a connect that failed shows here, not as writable
         timeval timeout{0, wait};
-        const int ready = ::select(0, direction == Direction::readable ? &wanted : nullptr,
-                                   direction == Direction::writable ? &wanted : nullptr, &failed,
-                                   &timeout);
+        const int ready =
+            ::select(0, direction == Direction::readable ? &wanted : nullptr,
+                     direction == Direction::writable ? &wanted : nullptr, &failed, &timeout);
         if (ready > 0) {
             return WaitResult::ready;
         }
