@@ -33,7 +33,6 @@ inline bool interrupted(int error) noexcept {
 inline bool would_block(int error) noexcept {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
-// The system's text for an error number.
 inline const char* error_text(int error) noexcept {
     return std::strerror(error);
 }
@@ -42,10 +41,10 @@ inline const char* environment(const char* name) noexcept {
     return std::getenv(name);
 }
 
-// How a write to a descriptor is kept from blocking where the client could not
-// hear a stop signal: the file kinds that never wait are written at once, a
-// pipe no more than it has room for, a socket without waiting, and anything
-// else (a terminal) with the stop signals let through.
+// How a write is kept from blocking where the client could not hear a stop
+// signal: the file kinds that never wait are written at once, a pipe no more
+// than it has room for, a socket without waiting, and anything else (a
+// terminal) with the stop signals let through.
 enum class OutputKind { never_waits, pipe, socket, other };
 OutputKind output_kind(int fd) noexcept;
 
@@ -63,26 +62,24 @@ long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::s
 // True when the reader of a pipe or socket `fd` has gone (the system says so
 // without a write); false for other kinds, and when it cannot be told.
 bool reader_gone(int fd, OutputKind kind) noexcept;
-// What a write to a descriptor whose reader has gone does, without writing:
-// the signal that ends the process (SIGPIPE, unless ignored or blocked), and
-// the error the write would report.
+// What a write whose reader has gone does, without writing: raises the signal
+// that ends the process (SIGPIPE, unless ignored or blocked), and returns the
+// error the write would report.
 int broken_write() noexcept;
 
-// Opens a reply file for writing, replacing its contents (in text mode where
-// the platform has one): the descriptor, or -1 with the error in last_error().
-// Opening a FIFO waits for its reader; a stop signal cuts that short.
+// The functions that open return the descriptor, or -1 with the error in
+// last_error(). A reply file is written afresh (in text mode where the
+// platform has one); opening a FIFO waits for its reader, or a stop signal.
 int open_reply_file(const char* name) noexcept;
-// Opens a file of commands for reading (in text mode where the platform has
-// one); a folder fails. The descriptor, or -1 with the error in last_error().
+// A file of commands, for reading (in text mode where there is one); a folder fails.
 int open_command_file(const char* name) noexcept;
-// Opens the session log for appending, creating it for its owner alone, and
-// never waits: a FIFO with no reader, or a folder, fails. `mid_line` tells
-// whether what the file holds ends without a newline (a run killed mid-line).
-// The descriptor, or -1 with the error in last_error().
+// The session log, for appending, created for its owner alone; never waits: a
+// FIFO with no reader, or a folder, fails. `mid_line`: what the file holds ends
+// without a newline (a run killed mid-line).
 int open_log_file(const char* name, bool& mid_line) noexcept;
 // The local time of `seconds` since the epoch; false when it cannot be told.
 bool local_time(std::time_t seconds, std::tm& time) noexcept;
-// Closes a descriptor: 0, or -1 with the error in last_error().
+// 0, or -1 with the error in last_error().
 int close_descriptor(int fd) noexcept;
 
 // Gives each of standard input, output and error that is closed the null
@@ -96,9 +93,11 @@ void open_missing_standard_descriptors() noexcept;
 std::string expand_home(const std::string& name);
 
 // Whether `text` matches the shell wildcard `pattern` as a whole ('*', '?',
-// '[...]'). Only the line editor's history uses it: false on Windows, which
-// keeps none.
+// '[...]'). Only the line editor's history uses it: false on Windows.
 bool matches_wildcard(const std::string& pattern, const std::string& text) noexcept;
+
+// The rest serves the line editor and its history file alone, which Windows
+// builds lack.
 
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
