@@ -232,33 +232,24 @@ int open_own_file(const char* path, bool writing, FileType& type) noexcept {
     }
     struct stat status {};
     struct stat null_device {};
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    if (S_ISREG(status.st_mode)) {
-        type = FileType::regular;
+    const bool known = ::fstat(fd, &status) == 0; // if not, the type stays unopened
+    if (known && S_ISREG(status.st_mode)) {
         // Takes back any wider mode an existing file had, before anything is written.
         if (!writing || ::fchmod(fd, 0600) == 0) {
+            type = FileType::regular;
             return fd;
         }
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        type = FileType::unopened;
-        return -1;
-    }
-    if (S_ISDIR(status.st_mode)) {
+    } else if (known && S_ISDIR(status.st_mode)) {
         type = FileType::folder;
-    } else if (S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
+    } else if (known && S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
                null_device.st_rdev == status.st_rdev) {
         type = FileType::null_device;
-    } else {
+    } else if (known) {
         type = FileType::other;
     }
+    const int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
 }
 
