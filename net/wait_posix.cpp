@@ -1,5 +1,6 @@
 #include "net/wait.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -78,14 +79,10 @@ void take_held_back_signal() noexcept {
     }
 }
 
-timespec remaining(const Deadline& deadline) noexcept {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now());
-    if (left.count() <= 0) {
-        return {0, 0};
-    }
-    return {static_cast<std::time_t>(left.count() / 1000000000),
-            static_cast<long>(left.count() % 1000000000)};
+// The time left until `deadline` in `Unit`s, and at least `least`.
+template <typename Unit> std::int64_t left_until(Clock::time_point deadline, std::int64_t least) {
+    return std::max<std::int64_t>(
+        least, std::chrono::duration_cast<Unit>(deadline - Clock::now()).count());
 }
 } // namespace
 
@@ -150,7 +147,8 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
         }
         timespec left{};
         if (deadline) {
-            left = remaining(deadline);
+            const auto ns = left_until<std::chrono::nanoseconds>(*deadline, 0);
+            left = {static_cast<std::time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         }
         const int ready = ::ppoll(descriptors, 2, deadline ? &left : nullptr,
                                   holding_back ? &mask_while_waiting : nullptr);
@@ -183,15 +181,11 @@ void cut_blocking_calls_short_from(Clock::time_point deadline) noexcept {
     unblock(SIGALRM);
     // Again and again after the deadline: a call made just as the timer went
     // off is cut short by the next time it does.
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto left = left_until<std::chrono::microseconds>(deadline, 1); // 0 would disarm it
     itimerval timer{};
     timer.it_interval.tv_usec = 10000;
-    timer.it_value.tv_sec = static_cast<std::time_t>(left.count() / 1000000);
-    timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
-    if (left.count() <= 0) {
-        timer.it_value.tv_usec = 1; // zero would disarm it
-    }
+    timer.it_value.tv_sec = static_cast<std::time_t>(left / 1000000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(left % 1000000);
     ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
