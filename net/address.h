@@ -1,6 +1,5 @@
-// Addresses: the value a connect takes, and the conversion of address text
-// into an IPv4 address. The conversion never consults a name service: only
-// "localhost" and dotted-decimal addresses are understood.
+// Addresses: the value a connect takes, and the conversion of address text into
+// an IPv4 address, which knows only "localhost" and dotted-decimal addresses.
 #pragma once
 
 #include "net/platform.h"
@@ -44,9 +43,8 @@ bool looks_like_ipv6(const std::string& host) noexcept;
 // Address family number of IPv4, the only family the conversion supports.
 constexpr int ipv4_family = 2;
 
-// 1 when `text` is a valid address, stored in `out` (network byte order) when
-// not null; 0 when it is not (`out` untouched); -1 when `family` is not IPv4,
-// with errno set to the unsupported-family code.
+// 1 when `text` is an address, then stored in `out` (network byte order) if not null;
+// 0 when not; -1 when `family` is not IPv4, errno then the unsupported-family code.
 int text_to_address(int family, const char* text, in_addr* out) noexcept;
 
 // Parses "localhost" or exactly four dotted decimal components of 0..255, none

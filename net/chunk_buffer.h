@@ -14,9 +14,8 @@ namespace net {
 // The largest chunk a single receive delivers.
 constexpr int MAX_RECEIVE = 500;
 
-// How much one system receive asks for. Its MAX_RECEIVE-byte splits are the
-// chunks that receives of MAX_RECEIVE bytes give when the bytes were already
-// waiting, which any connection can produce.
+// How much one system receive asks for: its MAX_RECEIVE-byte splits are what
+// MAX_RECEIVE-byte receives of bytes already waiting give.
 constexpr std::size_t SYSTEM_RECEIVE = std::size_t{64} << 10;
 
 class ChunkBuffer {
@@ -24,10 +23,8 @@ class ChunkBuffer {
     // True when the next chunk is already here: no system receive needed.
     bool holds_chunk() const noexcept { return next_ < end_; }
 
-    // Hands the next chunk into `text`, which ends at the chunk's first zero
-    // byte, and returns its byte count. Only when nothing is held does it call
-    // `receive(char* buffer, std::size_t size)`, one system receive returning
-    // a count; a result of 0 or less is returned as it is (`text` empty).
+    // The next chunk's byte count, its text up to a zero byte in `text`. Only with
+    // nothing held calls `receive(buffer, size)`, whose result <= 0 it returns.
     template <typename Receive> long next_chunk(std::string& text, Receive&& receive) {
         text.clear();
         if (next_ == end_) {

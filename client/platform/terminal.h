@@ -22,8 +22,7 @@ void catch_editor_signals() noexcept;
 void release_editor_signals() noexcept;
 // The recorded one (a stop, then a continue, then a resize), cleared.
 EditorSignal take_editor_signal() noexcept;
-// Stops the process as Ctrl-Z would; returns once it is continued, at once
-// if it has been continued since the stop key (it was stopped on the way).
+// Stops as Ctrl-Z would, back once continued: at once if continued since the key.
 void stop_process() noexcept;
 
 } // namespace cmdclient::platform
