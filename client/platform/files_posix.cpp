@@ -95,10 +95,8 @@ long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_
         return static_cast<long>(::send(fd, data, size, MSG_DONTWAIT));
     case OutputKind::pipe: {
         // A pipe that polls writable has a free page: PIPE_BUF bytes always fit.
-        std::size_t room = pipe_room(fd);
-        if (writable && room < PIPE_BUF) {
-            room = PIPE_BUF;
-        }
+        const std::size_t room =
+            writable ? std::max<std::size_t>(pipe_room(fd), PIPE_BUF) : pipe_room(fd);
         if (room == 0) {
             errno = EAGAIN;
             return -1;
@@ -169,13 +167,10 @@ int open_log_file(const char* name, bool& mid_line) noexcept {
             fd = ::open(name, flags | O_WRONLY, 0600); // a file we may only write
         }
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return -1;
-    }
     // A file we may only write cannot say how it ends: a blank line is better
     // than one glued to the line a killed run left.
     char last = '\n';
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
         mid_line = ::pread(fd, &last, 1, status.st_size - 1) != 1 || last != '\n';
     }
     return fd;
