@@ -202,10 +202,9 @@ bool make_private_folders(const char* path) noexcept {
     std::string partial;
     for (const char* c = path; *c != '\0'; ++c) {
         partial += *c;
-        if ((c[1] == '/' || c[1] == '\0') && partial != "/") {
-            if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
+        if ((c[1] == '/' || c[1] == '\0') && partial != "/" &&
+            ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
         }
     }
     return is_folder(path);
