@@ -1,5 +1,6 @@
 #include "net/address.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -21,55 +22,31 @@ bool is_space(char c) noexcept {
 } // namespace
 
 int parse_dotted_quad(const char* text, in_addr* out) noexcept {
-    if (std::strcmp(text, "localhost") == 0) {
-        text = "127.0.0.1";
-    }
-    if (!is_digit(*text)) {
-        return 0;
-    }
-
-    std::uint32_t components[4] = {};
-    int stored = 0;
-    const char* p = text;
-    for (;;) {
+    const char* p = std::strcmp(text, "localhost") == 0 ? "127.0.0.1" : text;
+    std::uint32_t address = 0;
+    for (int component = 0; component < 4; ++component) {
         // A leading zero followed by more digits or a hex marker would be octal or
         // hex elsewhere; refuse rather than guess. "09" cannot be octal, so it reads as 9.
-        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X' || (p[1] >= '0' && p[1] <= '8'))) {
+        if (!is_digit(*p) ||
+            (p[0] == '0' && (p[1] == 'x' || p[1] == 'X' || (p[1] >= '0' && p[1] <= '8')))) {
             return 0;
         }
         std::uint32_t value = 0;
         for (; is_digit(*p); ++p) {
             value = value * 10 + static_cast<std::uint32_t>(*p - '0');
-            // Stopping here also keeps the accumulator from wrapping on long digit runs.
-            if (value > max_component) {
+            if (value > max_component) { // which also keeps long digit runs from wrapping
                 return 0;
             }
         }
-
-        if (*p == '.') {
-            if (stored == 3) {
-                return 0;
-            }
-            components[stored++] = value;
-            ++p;
-            if (!is_digit(*p)) {
-                return 0;
-            }
-            continue;
-        }
-        if (*p != '\0' && !is_space(*p)) {
+        address = address << 8 | value;
+        if (component < 3 && *p++ != '.') {
             return 0;
         }
-        if (stored != 3) {
-            return 0;
-        }
-        components[3] = value;
-        break;
     }
-
+    if (*p != '\0' && !is_space(*p)) {
+        return 0;
+    }
     if (out != nullptr) {
-        const std::uint32_t address =
-            components[0] << 24 | components[1] << 16 | components[2] << 8 | components[3];
         out->s_addr = htonl(address);
     }
     return 1;
@@ -98,26 +75,17 @@ std::string Endpoint::text() const {
 }
 
 bool looks_like_ipv6(const std::string& host) noexcept {
-    std::size_t begin = 0;
-    std::size_t end = host.find('%');
-    if (end == std::string::npos) {
-        end = host.size();
+    const bool bracketed = !host.empty() && host.front() == '[';
+    std::size_t end = std::min(host.find('%'), host.size());
+    if (bracketed && host.back() == ']' && end == host.size()) {
+        --end;
     }
-    if (!host.empty() && host.front() == '[') {
-        begin = 1;
-        if (host.back() == ']' && end == host.size()) {
-            end = host.size() - 1;
-        }
-    }
-    bool colon = false;
-    for (std::size_t i = begin; i < end; ++i) {
-        const char c = host[i];
-        colon = colon || c == ':';
-        if (!is_digit(c) && c != ':' && c != '.' && !((c | 0x20) >= 'a' && (c | 0x20) <= 'f')) {
-            return false;
-        }
-    }
-    return colon;
+    const auto first = host.begin() + (bracketed ? 1 : 0);
+    const auto last = host.begin() + static_cast<std::ptrdiff_t>(end);
+    const auto allowed = [](char c) {
+        return is_digit(c) || c == ':' || c == '.' || ((c | 0x20) >= 'a' && (c | 0x20) <= 'f');
+    };
+    return std::all_of(first, last, allowed) && std::find(first, last, ':') != last;
 }
 
 std::optional<Endpoint> endpoint_of(const std::string& host, int port) noexcept {

@@ -14,27 +14,18 @@ namespace net {
 // The largest chunk a single receive delivers.
 constexpr int MAX_RECEIVE = 500;
 
-// How much one system receive asks the kernel for. The chunks handed out are
-// the MAX_RECEIVE-byte splits of each system receive: exactly the chunks that
-// receives of MAX_RECEIVE bytes give when those bytes were already waiting,
-// which any connection can produce.
+// How much one system receive asks for: its MAX_RECEIVE-byte splits are what
+// MAX_RECEIVE-byte receives of bytes already waiting give.
 constexpr std::size_t SYSTEM_RECEIVE = std::size_t{64} << 10;
-
-// Length of the text in `count` received bytes read as a zero-terminated string:
-// the text stops at the first zero byte, and bytes after it are not part of it.
-std::size_t text_length(const char* bytes, std::size_t count) noexcept;
 
 class ChunkBuffer {
   public:
     // True when the next chunk is already here: no system receive needed.
     bool holds_chunk() const noexcept { return next_ < end_; }
 
-    // Hands the next chunk into `text`, which ends at the chunk's first zero
-    // byte, and returns its byte count. Only when nothing is held does it call
-    // `receive(char* buffer, std::size_t size)`, one system receive returning
-    // a count; a result of 0 or less is returned as it is (`text` empty).
-    template <typename Receive>
-    long next_chunk(std::string& text, Receive&& receive) {
+    // The next chunk's byte count, its text up to a zero byte in `text`. Only with
+    // nothing held calls `receive(buffer, size)`, whose result <= 0 it returns.
+    template <typename Receive> long next_chunk(std::string& text, Receive&& receive) {
         text.clear();
         if (next_ == end_) {
             if (!bytes_) {
@@ -50,7 +41,8 @@ class ChunkBuffer {
         const char* chunk = bytes_.get() + next_;
         const std::size_t size = std::min(end_ - next_, static_cast<std::size_t>(MAX_RECEIVE));
         next_ += size;
-        text.assign(chunk, text_length(chunk, size));
+        const auto* zero = static_cast<const char*>(std::memchr(chunk, '\0', size));
+        text.assign(chunk, zero != nullptr ? zero : chunk + size);
         return static_cast<long>(size);
     }
 

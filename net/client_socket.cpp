@@ -31,16 +31,15 @@ void ClientSocket::open(const std::optional<Endpoint>& peer, Deadline deadline) 
         const WaitResult result = wait_for(Socket::waitable(), Direction::writable, deadline);
         if (result != WaitResult::ready) {
             fail(socket_message::could_not_connect, result == WaitResult::stop_signal ? EINTR
-                                                    : result == WaitResult::timed_out ? ETIMEDOUT
-                                                                                      : last_socket_error());
+                                                    : result == WaitResult::timed_out
+                                                        ? ETIMEDOUT
+                                                        : last_socket_error());
         }
         if (!Socket::finish_connect()) {
             fail(socket_message::could_not_connect, last_socket_error());
         }
     }
 }
-
-ClientSocket::~ClientSocket() = default;
 
 std::size_t ClientSocket::write(std::string_view text) {
     const long sent = Socket::send(text.data(), text.size());

@@ -17,37 +17,28 @@ inline constexpr const char* could_not_create = "Could not create client socket.
 inline constexpr const char* could_not_connect = "Could not bind to port.";
 inline constexpr const char* could_not_write = "Could not write to socket.";
 inline constexpr const char* could_not_read = "Could not read from socket.";
-// The line shown on the console when a receive fails (not when the peer
-// closes); %d is the system's error number.
+// Shown when a receive fails (not when the peer closes); %d: the error number.
 inline constexpr const char* receive_failed_format = "status == -1  errno == %d in Socket::recv\n";
 } // namespace socket_message
 
-// Built on Socket; users see only connect-on-construction, write and read.
-// Every failure of the Socket below becomes a SocketException, with the
-// reason left in last_socket_error() as the Socket leaves it; "not yet" stays
-// a result, so that the caller decides what to do before it waits.
+// Built on Socket; users see only connect-on-construction, write and read. A
+// failure becomes a SocketException (the reason in last_socket_error()); "not
+// yet" stays a result, so the caller decides what to do before it waits.
 class ClientSocket : private Socket {
   public:
-    // Creates the socket and connects it to `host` (converted as
-    // Socket::connect converts it) or `peer`, waiting for the outcome until
-    // `deadline`, or throws SocketException. A stop signal that arrives
-    // meanwhile ends the wait too, and stays recorded for the caller. A throw
-    // destroys the Socket base on the way out, which closes a created handle;
-    // the reason stays in last_socket_error(): 0 when the host text did not
-    // convert, ETIMEDOUT after the deadline, EINTR after a stop signal.
+    // Connects to `host` (by endpoint_of()) or `peer`, waiting until `deadline` or
+    // a stop signal, or throws; the throw destroys the Socket base, which closes the
+    // handle. The reason: 0 for a host text that did not convert, ETIMEDOUT, EINTR.
     ClientSocket(const std::string& host, int port, Deadline deadline = std::nullopt);
     explicit ClientSocket(const Endpoint& peer, Deadline deadline = std::nullopt);
-    ~ClientSocket() override;
+    ~ClientSocket() override = default;
 
-    // Sends what the connection takes now of `text`: the count sent, 0 when it
-    // takes nothing yet (would_block(last_socket_error()): wait until writable;
-    // otherwise memory or buffers were short: wait a little). Throws "Could not
-    // write to socket." on failure.
+    // Socket::send of `text` (0: wait until writable if would_block(), else a little);
+    // throws "Could not write to socket." on failure.
     std::size_t write(std::string_view text);
 
-    // Receives the next chunk into `text`: true. False when nothing has arrived
-    // yet (wait until readable). Throws "Could not read from socket." when the
-    // connection is closed or the receive fails (`text` is then empty).
+    // The next chunk into `text`: true; false when nothing has arrived yet. Throws
+    // "Could not read from socket." when the connection is closed or fails.
     bool read(std::string& text);
 
     using Socket::has_ended;

@@ -1,7 +1,6 @@
-// Looking up a host name with the system's resolver, bounded from outside: the
-// resolver itself may wait for a name server for as long as it likes and
-// carries on after a signal, so the lookup runs where the client's one wait can
-// watch it, and a stop signal or a deadline leaves it behind.
+// Looking up a host name with the system's resolver, which may wait for a name
+// server as long as it likes: the lookup runs where the client's one wait
+// watches it, so a stop signal or a deadline leaves it behind.
 #pragma once
 
 #include "net/address.h"
@@ -28,14 +27,12 @@ struct Lookup {
 // False where this build has no resolver (Windows Sockets 1.1).
 bool lookup_available() noexcept;
 
-// True when the system would read `host` as an IPv4 address written in a
-// form the client's own conversion refuses ("127.1", "0x7f000001",
-// "010.0.0.7"): such a text is a bad host, never a name to look up.
+// True when the system reads `host` as an IPv4 address in a form the client's
+// conversion refuses ("127.1", "0x7f000001"): a bad host, never a name.
 bool is_other_ipv4_form(const std::string& host) noexcept;
 
-// Looks up `host` (a name or an IPv6 address; with `numeric_only`, an address
-// alone and never a name) for TCP on `port`, waiting until `deadline` at most.
-// IPv4 and IPv6 addresses both come back, in the system's order.
+// Looks up `host` (a name or an IPv6 address; only an address with `numeric_only`)
+// for TCP on `port`, until `deadline` at most; IPv4 and IPv6 in the system's order.
 Lookup look_up(const std::string& host, int port, bool numeric_only, Deadline deadline);
 
 } // namespace net

@@ -145,18 +145,9 @@ Lookup look_up(const std::string& host, int port, bool numeric_only, Deadline de
     }
     ::close(pipe_ends[1]);
     std::string answer;
-    for (;;) {
-        const WaitResult waited =
-            wait_for(waitable_descriptor(pipe_ends[0]), Direction::readable, deadline);
-        if (waited != WaitResult::ready) {
-            ::close(pipe_ends[0]);
-            end_process(process);
-            result.status = waited == WaitResult::stop_signal ? Lookup::Status::stopped
-                            : waited == WaitResult::timed_out ? Lookup::Status::timed_out
-                                                              : Lookup::Status::failed;
-            result.reason = std::strerror(errno);
-            return result;
-        }
+    WaitResult waited;
+    while ((waited = wait_for(waitable_descriptor(pipe_ends[0]), Direction::readable, deadline)) ==
+           WaitResult::ready) {
         char buffer[4096];
         const ssize_t got = ::read(pipe_ends[0], buffer, sizeof buffer);
         if (got < 0 && errno == EINTR) {
@@ -169,7 +160,14 @@ Lookup look_up(const std::string& host, int port, bool numeric_only, Deadline de
     }
     ::close(pipe_ends[0]);
     end_process(process);
-    return read_answer(answer);
+    if (waited == WaitResult::ready) {
+        return read_answer(answer);
+    }
+    result.status = waited == WaitResult::stop_signal ? Lookup::Status::stopped
+                    : waited == WaitResult::timed_out ? Lookup::Status::timed_out
+                                                      : Lookup::Status::failed;
+    result.reason = std::strerror(errno);
+    return result;
 }
 
 } // namespace net

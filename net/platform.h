@@ -23,6 +23,7 @@
 namespace net {
 
 #ifdef _WIN32
+// The names are described where the POSIX part below defines them.
 using socket_handle = SOCKET;
 inline const socket_handle invalid_socket = INVALID_SOCKET;
 // Windows Sockets sends no signal on a closed connection.
@@ -35,9 +36,8 @@ using address_length = int;
 inline int close_socket(socket_handle handle) noexcept {
     return ::closesocket(handle);
 }
-// Windows keeps the socket error apart from errno.
-// Any system call may reset it (the unwinding of an exception among them),
-// so set_last_socket_error() also keeps it where only the client writes.
+// Windows keeps the socket error apart from errno, and any system call may
+// reset it (the unwinding of an exception among them): the client keeps a copy.
 inline thread_local int kept_socket_error = 0;
 inline int last_socket_error() noexcept {
     const int error = ::WSAGetLastError();
@@ -49,33 +49,25 @@ inline void set_last_socket_error(int error) noexcept {
 }
 // Windows Sockets 1.1 knows IPv4 alone.
 using address_storage = sockaddr_in;
-// The socket is the client's own, so it may be non-blocking: every wait for
-// it then goes through the client's one wait.
 inline bool make_non_blocking(socket_handle handle) noexcept {
     u_long on = 1;
     return ::ioctlsocket(handle, FIONBIO, &on) == 0;
 }
-// A non-blocking call found nothing to do yet (or a connect has begun).
 inline bool would_block(int error) noexcept {
     return error == WSAEWOULDBLOCK || error == WSAEINPROGRESS;
 }
-// A non-blocking connect has begun and goes on.
 inline bool connect_in_progress(int error) noexcept {
     return would_block(error);
 }
-// A send failed for want of a resource that comes back by itself.
 inline bool transient_send_error(int error) noexcept {
     return would_block(error) || error == WSAENOBUFS || error == WSAEINTR;
 }
-// True when a connect failed in a way a later try may overcome: refused,
-// unreachable, timed out, or no free local port (a device still starting up).
 inline bool connect_may_succeed_later(int error) noexcept {
     return error == WSAECONNREFUSED || error == WSAENETUNREACH || error == WSAEHOSTUNREACH ||
            error == WSAENETDOWN || error == WSAEHOSTDOWN || error == WSAETIMEDOUT ||
            error == WSAEADDRNOTAVAIL || error == WSAENOBUFS;
 }
 constexpr int connection_reset_error = WSAECONNRESET;
-// The outcome of a connect that was made and then reset before it was looked at.
 inline bool reset_after_connecting(int error) noexcept {
     return error == WSAECONNRESET;
 }
@@ -174,9 +166,8 @@ std::string socket_error_text(int error);
 // "::1 port 5000" (a link-local one with its zone: "fe80::1%eth0 port 5000").
 std::string address_text(const sockaddr* address, address_length size);
 
-// Prepares the platform's socket library for use. Windows Sockets is asked for
-// version 1.1; a failed start-up or any other granted version returns false
-// (the library released in the latter case). Always true where no start-up exists.
+// Starts the socket library where there is one to start (Windows Sockets, asked
+// for version 1.1): false when that fails or grants another version, released then.
 bool start_socket_library() noexcept;
 
 } // namespace net

@@ -9,10 +9,7 @@ std::string socket_error_text(int error) {
                          static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
     std::string message(text, length);
     // Windows ends its texts with a full stop and CR LF; the client's lines add their own.
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                                message.back() == '.' || message.back() == ' ')) {
-        message.pop_back();
-    }
+    message.erase(message.find_last_not_of("\r\n. ") + 1); // none left: npos + 1 is 0
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 

@@ -1,11 +1,8 @@
 #include "net/socket.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace net {
-
-Socket::Socket() noexcept = default;
 
 Socket::~Socket() {
     if (handle != invalid_socket) {
@@ -26,15 +23,6 @@ bool Socket::create(int family) noexcept {
            make_non_blocking(handle);
 }
 
-bool Socket::connect(const std::string& host, int port) noexcept {
-    const std::optional<Endpoint> converted = endpoint_of(host, port);
-    if (!converted) {
-        set_last_socket_error(0);
-        return false;
-    }
-    return connect(*converted);
-}
-
 bool Socket::connect(const Endpoint& to) noexcept {
     if (handle == invalid_socket) {
         return false;
@@ -52,8 +40,7 @@ bool Socket::finish_connect() noexcept {
     connecting_ = false;
     int error = 0;
     address_length length = sizeof error;
-    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) !=
-        0) {
+    if (::getsockopt(handle, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) != 0) {
         error = last_socket_error();
     }
     if (error != 0 && !reset_after_connecting(error)) {
@@ -122,11 +109,6 @@ bool Socket::has_ended() noexcept {
         return true;
     }
     return !would_block(last_socket_error()); // still open, with nothing sent
-}
-
-std::size_t text_length(const char* bytes, std::size_t count) noexcept {
-    const auto* zero = static_cast<const char*>(std::memchr(bytes, '\0', count));
-    return zero != nullptr ? static_cast<std::size_t>(zero - bytes) : count;
 }
 
 } // namespace net

@@ -12,64 +12,44 @@ namespace net {
 // What Socket::recv returns when nothing has arrived yet.
 constexpr int NOTHING_YET = -1;
 
-// One TCP connection. The Socket owns its handle and its receive buffer, and
-// closes the handle when destroyed; it cannot be copied. It never blocks:
-// every operation reports by its result (including "not yet") and none throws.
-// A failed operation leaves the reason in last_socket_error(), as a system call
-// leaves errno; closing the handle keeps it.
+// One TCP connection, owning its handle (closed when destroyed, the reason in
+// last_socket_error() kept) and its receive buffer. It never blocks or throws:
+// each operation reports by its result, a failure's reason in last_socket_error().
 class Socket {
   public:
-    Socket() noexcept;
+    Socket() noexcept = default;
     virtual ~Socket();
 
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
 
     // Opens a non-blocking stream socket of `family` and sets address reuse.
-    // False if a step fails; a socket that was opened stays in the handle
-    // until destruction.
+    // False if a step fails; an opened socket stays in the handle until destruction.
     bool create(int family = ipv4_family) noexcept;
 
-    // Starts connecting to `host` ("localhost" or a dotted-decimal address;
-    // never looked up by name) on the low 16 bits of `port`, as the next call
-    // does. False without any attempt when the host text does not convert.
-    bool connect(const std::string& host, int port) noexcept;
-    // Starts connecting to `peer`. True when connected, or when connecting()
-    // is then true: wait until writable and call finish_connect(). False if
-    // there is no socket or the connect failed.
+    // Starts connecting: true when connected, or when connecting() (wait until
+    // writable, then finish_connect()); false without a socket or on failure.
     bool connect(const Endpoint& peer) noexcept;
     bool connecting() const noexcept { return connecting_; }
-    // The outcome of a connect that was in progress: true when connected,
-    // with keepalive probes on.
+    // The outcome of a connect in progress: true when connected, with keepalive on.
     bool finish_connect() noexcept;
 
-    // Sends what the connection takes now of `size` bytes at `data`: the count
-    // sent, 0 when it takes none yet (its buffer is full: would_block(), or
-    // memory or network buffers are short), or -1 on a real error, including a
-    // connection the server has closed.
+    // Sends what the connection takes now: the count; 0 when none yet (would_block(),
+    // or buffers are short); -1 on an error, a connection the server closed among them.
     long send(const char* data, std::size_t size) noexcept;
 
-    // Hands the next chunk of at most MAX_RECEIVE bytes into `text`, which ends
-    // at the chunk's first zero byte. Asks the kernel only when nothing is
-    // buffered. Returns the chunk's byte count; NOTHING_YET when nothing has
-    // arrived; 0 when the peer has closed the connection (the reason is then
-    // 0) or on an error; `text` is empty for both. Throws std::bad_alloc only
-    // when memory for the buffer or the text runs out.
+    // The next chunk (see ChunkBuffer::next_chunk): its byte count; NOTHING_YET;
+    // or 0, `text` empty, when the peer has closed (reason 0) or on an error.
     int recv(std::string& text);
 
     // True when the next recv hands out a chunk already received.
     bool holds_received() const noexcept { return received_.holds_chunk(); }
 
-    // True when the connection has ended with nothing received left unread:
-    // the peer closed it (the reason is then 0) or it failed (the reason in
-    // last_socket_error()). It only looks: bytes that came unasked stay for
-    // the next recv.
+    // True when the peer closed (reason 0) or the connection failed, with nothing
+    // received left unread. It only looks: bytes that came stay for the next recv.
     bool has_ended() noexcept;
 
-    // For waiting on this socket with wait_for().
-    Waitable waitable() const noexcept {
-        return {static_cast<std::intptr_t>(handle), true};
-    }
+    Waitable waitable() const noexcept { return {static_cast<std::intptr_t>(handle), true}; }
 
   private:
     socket_handle handle = invalid_socket;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 namespace net {
 
@@ -8,10 +9,10 @@ namespace net {
 // message. Thrown by value, caught by reference; never carries a platform error code.
 class SocketException {
   public:
-    explicit SocketException(std::string message);
+    explicit SocketException(std::string message) : message_(std::move(message)) {}
     SocketException(const SocketException& other) = default;
 
-    std::string message() const;
+    std::string message() const { return message_; }
 
   private:
     std::string message_;

@@ -49,48 +49,31 @@ enum class WaitResult {
     failed,      // the wait itself failed; errno (last_socket_error on Windows) says why
 };
 
-// Records the stop signals (interrupt, terminate and, where there is one,
-// hang-up) instead of letting them end the process. Where the system allows,
-// they are held back except inside wait_for(), so that checking for one and
-// starting to wait are a single step and no signal is left to wait with us;
-// no other call is then cut short by them.
+// Records the stop signals (interrupt, terminate, hang-up where there is one) rather
+// than ending; where it can, holds them back but in wait_for(), so that checking
+// for one and waiting are one step and no other call is cut short by them.
 void catch_stop_signals() noexcept;
 
 // The recorded stop signal, or 0; take_stop_signal() also clears it.
 int pending_stop_signal() noexcept;
 int take_stop_signal() noexcept;
 
-// Looks for a stop signal that came while the client was busy and has not
-// been let in (only a wait lets one in), and records it: the recorded signal,
-// or 0. It may cost a system call, so a loop that need not wait for long
-// stretches (a reply that is always there) looks now and then.
+// Records a stop signal held back while the client was busy: the recorded one, or
+// 0. It may cost a system call: a loop that never waits looks now and then.
 int look_for_stop_signal() noexcept;
 
-// Runs `call` (a system call returning -1 with errno on failure) with the stop
-// signals let through, for the few calls that may block but cannot be waited
-// on first (opening a FIFO, writing to a terminal): a stop signal then cuts it
-// short with EINTR instead of waiting behind it. A stop signal already recorded
-// skips the call: -1 with errno EINTR.
-template <typename Call>
-auto with_stop_signals_let_through(Call&& call);
-
-// Waits until `what` is ready in `direction`, a stop signal is recorded (one
-// recorded before the call counts too), or `deadline` passes. Other signals
-// that interrupt the wait are waited through, unless `any_signal` asks to
-// hear of them (the line editor's resize and Ctrl-Z).
+// Waits until `what` is ready, a stop signal is recorded (before the call too) or
+// `deadline` passes; other signals only with `any_signal` (the editor's resize, Ctrl-Z).
 WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
                     bool any_signal = false) noexcept;
 
-// From `deadline` on, cuts short every call that blocks but cannot be waited
-// on first (a write to a terminal that has stopped reading), again and again,
-// so that the write-out as the run ends by a signal keeps its bound. For the
-// entry point alone, just before it ends the run.
+// From `deadline` on, cuts short again and again every call that blocks unwaited
+// (a write to a stopped terminal), so that the last write-out keeps its bound.
+// For the entry point alone, just before it ends the run.
 void cut_blocking_calls_short_from(Clock::time_point deadline) noexcept;
 
-// Ends the process by `signal` with its default action, as if it had never
-// been caught, so the parent sees the usual status (130, 143, 129 in shells).
-// For the entry point alone. Returns only where the default action does not
-// end a process; the status to exit with is then 128 + `signal`.
+// Ends the process by `signal`'s default action, so the parent sees the usual
+// status. For the entry point alone; if it returns, exit with 128 + `signal`.
 void end_by_signal(int signal) noexcept;
 
 // The signal a person sends with Ctrl-C.
@@ -100,8 +83,10 @@ namespace detail {
 void let_stop_signals_through(bool let_through) noexcept;
 }
 
-template <typename Call>
-auto with_stop_signals_let_through(Call&& call) {
+// Runs `call` (-1 with errno on failure) with the stop signals let through, for
+// a call that may block unwaited (opening a FIFO, writing to a terminal): a stop
+// signal cuts it short with EINTR; one already recorded skips it (-1, EINTR).
+template <typename Call> auto with_stop_signals_let_through(Call&& call) {
     using Result = decltype(call());
     detail::let_stop_signals_through(true);
     struct Restore {

@@ -1,5 +1,6 @@
 #include "net/wait.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -17,6 +18,24 @@ volatile std::sig_atomic_t recorded_signal = 0;
 
 extern "C" void record_signal(int signal) {
     recorded_signal = signal;
+}
+
+extern "C" void cut_short(int) {}
+
+// Sets `handler` for `signal`, with no restart: a call that does block returns
+// to be told.
+void set_handler(int signal, void (*handler)(int)) noexcept {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+}
+
+void unblock(int signal) noexcept {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, signal);
+    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
 }
 
 constexpr int stop_signals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -60,31 +79,24 @@ void take_held_back_signal() noexcept {
     }
 }
 
-timespec remaining(const Deadline& deadline) noexcept {
-    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*deadline - Clock::now());
-    if (left.count() <= 0) {
-        return {0, 0};
-    }
-    return {static_cast<std::time_t>(left.count() / 1000000000),
-            static_cast<long>(left.count() % 1000000000)};
+// The time left until `deadline` in `Unit`s, and at least `least`.
+template <typename Unit> std::int64_t left_until(Clock::time_point deadline, std::int64_t least) {
+    return std::max<std::int64_t>(
+        least, std::chrono::duration_cast<Unit>(deadline - Clock::now()).count());
 }
 } // namespace
 
 const int interrupt_signal = SIGINT;
 
 void catch_stop_signals() noexcept {
-    struct sigaction action {};
-    action.sa_handler = record_signal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no restart: a call that does block returns to be told
     for (const int signal : stop_signals) {
-        ::sigaction(signal, &action, nullptr);
+        set_handler(signal, record_signal);
     }
     const sigset_t set = stop_signal_set();
     if (::sigprocmask(SIG_BLOCK, &set, &mask_while_waiting) == 0) {
-        sigdelset(&mask_while_waiting, SIGINT);
-        sigdelset(&mask_while_waiting, SIGTERM);
-        sigdelset(&mask_while_waiting, SIGHUP);
+        for (const int signal : stop_signals) {
+            sigdelset(&mask_while_waiting, signal);
+        }
         holding_back = true;
         if (held_back_signals < 0) {
             held_back_signals = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -135,7 +147,8 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
         }
         timespec left{};
         if (deadline) {
-            left = remaining(deadline);
+            const auto ns = left_until<std::chrono::nanoseconds>(*deadline, 0);
+            left = {static_cast<std::time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         }
         const int ready = ::ppoll(descriptors, 2, deadline ? &left : nullptr,
                                   holding_back ? &mask_while_waiting : nullptr);
@@ -163,39 +176,22 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline,
     }
 }
 
-namespace {
-extern "C" void cut_short(int) {}
-} // namespace
-
 void cut_blocking_calls_short_from(Clock::time_point deadline) noexcept {
-    struct sigaction action {};
-    action.sa_handler = cut_short;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0; // no restart: the call returns, cut short
-    ::sigaction(SIGALRM, &action, nullptr);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGALRM);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    set_handler(SIGALRM, cut_short);
+    unblock(SIGALRM);
     // Again and again after the deadline: a call made just as the timer went
     // off is cut short by the next time it does.
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now());
+    const auto left = left_until<std::chrono::microseconds>(deadline, 1); // 0 would disarm it
     itimerval timer{};
     timer.it_interval.tv_usec = 10000;
-    timer.it_value.tv_sec = static_cast<std::time_t>(left.count() / 1000000);
-    timer.it_value.tv_usec = static_cast<suseconds_t>(left.count() % 1000000);
-    if (left.count() <= 0) {
-        timer.it_value.tv_usec = 1; // zero would disarm it
-    }
+    timer.it_value.tv_sec = static_cast<std::time_t>(left / 1000000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(left % 1000000);
     ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
 void end_by_signal(int signal) noexcept {
     std::signal(signal, SIG_DFL);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    unblock(signal);
     std::raise(signal);
 }
 

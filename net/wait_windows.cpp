@@ -1,5 +1,6 @@
 #include "net/wait.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 
@@ -50,42 +51,32 @@ WaitResult wait_for(Waitable what, Direction direction, Deadline deadline, bool)
         if (recorded_signal != 0) {
             return WaitResult::stop_signal;
         }
+        if (what.handle >= 0 && !what.socket) {
+            return WaitResult::ready; // console and file calls block by themselves
+        }
         long wait = signal_look_microseconds;
         if (deadline) {
             const auto left =
                 std::chrono::duration_cast<std::chrono::microseconds>(*deadline - Clock::now());
-            if (left.count() <= 0) {
-                wait = 0;
-            } else if (left.count() < wait) {
-                wait = static_cast<long>(left.count());
-            }
+            wait = static_cast<long>(std::clamp<long long>(left.count(), 0, wait));
         }
         if (what.handle < 0) {
             ::Sleep(static_cast<DWORD>(wait / 1000));
-            if (deadline && Clock::now() >= *deadline) {
-                return WaitResult::timed_out;
+        } else {
+            const auto handle = static_cast<SOCKET>(what.handle);
+            fd_set wanted;
+            fd_set failed;
+            FD_ZERO(&wanted);
+            FD_ZERO(&failed);
+            FD_SET(handle, &wanted);
+            FD_SET(handle, &failed); // a connect that failed shows here, not as writable
+            timeval timeout{0, wait};
+            const int ready =
+                ::select(0, direction == Direction::readable ? &wanted : nullptr,
+                         direction == Direction::writable ? &wanted : nullptr, &failed, &timeout);
+            if (ready != 0) {
+                return ready > 0 ? WaitResult::ready : WaitResult::failed;
             }
-            continue;
-        }
-        if (!what.socket) {
-            return WaitResult::ready; // console and file calls block by themselves
-        }
-        const auto handle = static_cast<SOCKET>(what.handle);
-        fd_set wanted;
-        fd_set failed;
-        FD_ZERO(&wanted);
-        FD_ZERO(&failed);
-        FD_SET(handle, &wanted);
-        FD_SET(handle, &failed); // a connect that failed shows here, not as writable
-        timeval timeout{0, wait};
-        const int ready = ::select(0, direction == Direction::readable ? &wanted : nullptr,
-                                   direction == Direction::writable ? &wanted : nullptr, &failed,
-                                   &timeout);
-        if (ready > 0) {
-            return WaitResult::ready;
-        }
-        if (ready < 0) {
-            return WaitResult::failed;
         }
         if (deadline && Clock::now() >= *deadline) {
             return WaitResult::timed_out;

@@ -1,7 +1,5 @@
-// Files and descriptors, the one place where their system calls differ
-// between POSIX and Windows (files_posix.cpp or files_windows.cpp, chosen by
-// CMake): reads and writes that do not block, reply files, private files and
-// folders, and the standard descriptors' health.
+// Files and descriptors, the one place where their system calls differ between
+// POSIX and Windows (files_posix.cpp or files_windows.cpp, chosen by CMake).
 #pragma once
 
 #include <cerrno>
@@ -33,7 +31,6 @@ inline bool interrupted(int error) noexcept {
 inline bool would_block(int error) noexcept {
     return error == EAGAIN || error == EWOULDBLOCK;
 }
-// The system's text for an error number.
 inline const char* error_text(int error) noexcept {
     return std::strerror(error);
 }
@@ -42,94 +39,80 @@ inline const char* environment(const char* name) noexcept {
     return std::getenv(name);
 }
 
-// How a write to a descriptor is kept from blocking where the client could not
-// hear a stop signal: the file kinds that never wait are written at once, a
-// pipe no more than it has room for, a socket without waiting, and anything
-// else (a terminal) with the stop signals let through.
+// How a write is kept from blocking where the client could not hear a stop
+// signal: the file kinds that never wait are written at once, a pipe no more
+// than it has room for, a socket without waiting, and anything else (a
+// terminal) with the stop signals let through.
 enum class OutputKind { never_waits, pipe, socket, other };
 OutputKind output_kind(int fd) noexcept;
 
-// One write that does not block (as far as `kind` allows): the count written,
-// or -1 with the error in last_error(). would_block() then means: wait until
-// writable and call again with `writable` true.
+// One write that does not block (as far as `kind` allows): the count, or -1 with
+// last_error(); would_block(): wait until writable, call again with `writable`.
 long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_t size,
                            bool writable) noexcept;
-// The same write, but a reader that has gone fails it with EPIPE instead of
-// ending the process by SIGPIPE: for every output but standard output, whose
-// broken pipe ends the run as it ends other filters.
+// The same, but a gone reader fails it with EPIPE rather than SIGPIPE: for every
+// output but standard output, whose broken pipe ends the run as in other filters.
 long write_without_pipe_signal(int fd, OutputKind kind, const char* data, std::size_t size,
                                bool writable) noexcept;
 
-// True when the reader of a pipe or socket `fd` has gone (the system says so
-// without a write); false for other kinds, and when it cannot be told.
+// True when the system tells, without a write, that the reader of a pipe or socket has gone.
 bool reader_gone(int fd, OutputKind kind) noexcept;
-// What a write to a descriptor whose reader has gone does, without writing:
-// the signal that ends the process (SIGPIPE, unless ignored or blocked), and
-// the error the write would report.
+// Does what a write to a gone reader does (SIGPIPE, unless ignored or blocked)
+// without writing, and returns the error such a write reports.
 int broken_write() noexcept;
 
-// Opens a reply file for writing, replacing its contents (in text mode where
-// the platform has one): the descriptor, or -1 with the error in last_error().
-// Opening a FIFO waits for its reader; a stop signal cuts that short.
+// Each open gives the descriptor, or -1 with the error in last_error(). A reply file is
+// written afresh (in text mode where there is one); a FIFO waits for a reader or a stop signal.
 int open_reply_file(const char* name) noexcept;
-// Opens a file of commands for reading (in text mode where the platform has
-// one); a folder fails. The descriptor, or -1 with the error in last_error().
+// A file of commands, for reading (text mode where there is one); a folder fails.
 int open_command_file(const char* name) noexcept;
-// Opens the session log for appending, creating it for its owner alone, and
-// never waits: a FIFO with no reader, or a folder, fails. `mid_line` tells
-// whether what the file holds ends without a newline (a run killed mid-line).
-// The descriptor, or -1 with the error in last_error().
+// The session log, for appending, created for its owner alone, never waiting (a FIFO
+// with no reader, or a folder, fails); `mid_line`: it ends without a newline (a killed run).
 int open_log_file(const char* name, bool& mid_line) noexcept;
-// The local time of `seconds` since the epoch; false when it cannot be told.
+// False when the local time of `seconds` since the epoch cannot be told.
 bool local_time(std::time_t seconds, std::tm& time) noexcept;
-// Closes a descriptor: 0, or -1 with the error in last_error().
+// 0, or -1 with the error in last_error().
 int close_descriptor(int fd) noexcept;
 
-// Gives each of standard input, output and error that is closed the null
-// device, so that the connection never takes one of their numbers (and the
-// client's own output never reaches the server). Call before anything opens.
+// Gives each closed standard descriptor the null device, so that the connection
+// never takes its number. Call before anything opens.
 void open_missing_standard_descriptors() noexcept;
 
-// A file's name as the user means it (a reply file's, -L's): a leading "~/" stands for the
-// home folder ($HOME, when set and not empty), as in a shell. Anything else (a
-// bare "~", "~user") is taken as written, and on Windows every name is.
+// A file's name as the user means it: a leading "~/" is the home folder ($HOME,
+// when set and not empty), as in a shell; anything else, and on Windows every name, as written.
 std::string expand_home(const std::string& name);
 
-// Whether `text` matches the shell wildcard `pattern` as a whole ('*', '?',
-// '[...]'). Only the line editor's history uses it: false on Windows, which
-// keeps none.
+// Whether `text` matches the shell wildcard `pattern` as a whole; false on Windows.
 bool matches_wildcard(const std::string& pattern, const std::string& text) noexcept;
+
+// The rest serves the line editor and its history file alone, which Windows
+// builds lack.
 
 // Creates a folder and its parents for the user alone; true if it exists after.
 bool make_private_folders(const char* path) noexcept;
 
-// What a path names, for a file the client keeps for itself (its history).
 enum class FileType { regular, null_device, folder, other, unopened };
 
-// Opens `path` for reading, or, when `writing`, for reading and writing
-// (creating it for its owner alone, and taking back any wider mode it had),
-// without ever waiting: a FIFO without a writer or a device is never read or
-// waited on. The descriptor of a regular file; -1 for anything else, with
-// `type` saying what the path is (unopened: the error is in last_error()).
+// Opens `path` for reading (or, when `writing`, also for writing, created or
+// narrowed to its owner alone) without ever waiting: the descriptor of a
+// regular file; -1 for any other, with `type` (unopened: the error in last_error()).
 int open_own_file(const char* path, bool writing, FileType& type) noexcept;
 
 // The size of the open file `fd`, or -1 with the error in last_error().
 long long file_size(int fd) noexcept;
 // One read of the open file `fd` at `offset`: the count, or -1 with the error.
 long read_at(int fd, char* data, std::size_t size, long long offset) noexcept;
-// Empties the open file `fd` and gives a new descriptor for it, at its start,
-// for writing it afresh; -1 with the error in last_error().
+// Empties the open file `fd` and gives a new descriptor for it, at its start; -1 on failure.
 int write_afresh(int fd) noexcept;
 
-// Takes the lock on the open file `fd` that other runs take too before they
-// change it, waiting at most `limit_ms` for a run that holds it: taken, busy
-// (still held by another), stopped (a stop signal came meanwhile) or failed
-// (the error in last_error()). Closing the descriptor releases it.
+// Takes the lock that runs take before they change the file, waiting at most `limit_ms`
+// (busy: still held; stopped: by a stop signal; failed: the error in last_error()).
+// Closing the descriptor releases it.
 enum class LockResult { taken, busy, stopped, failed };
 LockResult lock_file(int fd, int limit_ms) noexcept;
 
-// The entries of a folder ("" is the current one) except "." and "..", each
-// folder among them with a '/' after its name; empty when it cannot be read.
+// A folder's entries ("" is the current one) but "." and "..", folders with a
+// '/' after; empty when it cannot be read.
 std::vector<std::string> folder_entries(const std::string& folder);
 
 } // namespace cmdclient::platform

@@ -95,10 +95,8 @@ long write_without_waiting(int fd, OutputKind kind, const char* data, std::size_
         return static_cast<long>(::send(fd, data, size, MSG_DONTWAIT));
     case OutputKind::pipe: {
         // A pipe that polls writable has a free page: PIPE_BUF bytes always fit.
-        std::size_t room = pipe_room(fd);
-        if (writable && room < PIPE_BUF) {
-            room = PIPE_BUF;
-        }
+        const std::size_t room =
+            writable ? std::max<std::size_t>(pipe_room(fd), PIPE_BUF) : pipe_room(fd);
         if (room == 0) {
             errno = EAGAIN;
             return -1;
@@ -169,13 +167,10 @@ int open_log_file(const char* name, bool& mid_line) noexcept {
             fd = ::open(name, flags | O_WRONLY, 0600); // a file we may only write
         }
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        return -1;
-    }
     // A file we may only write cannot say how it ends: a blank line is better
     // than one glued to the line a killed run left.
     char last = '\n';
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
+    if (fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0) {
         mid_line = ::pread(fd, &last, 1, status.st_size - 1) != 1 || last != '\n';
     }
     return fd;
@@ -207,10 +202,9 @@ bool make_private_folders(const char* path) noexcept {
     std::string partial;
     for (const char* c = path; *c != '\0'; ++c) {
         partial += *c;
-        if ((c[1] == '/' || c[1] == '\0') && partial != "/") {
-            if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
-            }
+        if ((c[1] == '/' || c[1] == '\0') && partial != "/" &&
+            ::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            return false;
         }
     }
     return is_folder(path);
@@ -232,33 +226,24 @@ int open_own_file(const char* path, bool writing, FileType& type) noexcept {
     }
     struct stat status {};
     struct stat null_device {};
-    if (::fstat(fd, &status) != 0) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        return -1;
-    }
-    if (S_ISREG(status.st_mode)) {
-        type = FileType::regular;
+    const bool known = ::fstat(fd, &status) == 0; // if not, the type stays unopened
+    if (known && S_ISREG(status.st_mode)) {
         // Takes back any wider mode an existing file had, before anything is written.
         if (!writing || ::fchmod(fd, 0600) == 0) {
+            type = FileType::regular;
             return fd;
         }
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-        type = FileType::unopened;
-        return -1;
-    }
-    if (S_ISDIR(status.st_mode)) {
+    } else if (known && S_ISDIR(status.st_mode)) {
         type = FileType::folder;
-    } else if (S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
+    } else if (known && S_ISCHR(status.st_mode) && ::stat("/dev/null", &null_device) == 0 &&
                null_device.st_rdev == status.st_rdev) {
         type = FileType::null_device;
-    } else {
+    } else if (known) {
         type = FileType::other;
     }
+    const int error = errno;
     ::close(fd);
+    errno = error;
     return -1;
 }
 

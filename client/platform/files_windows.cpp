@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <string>
 
-#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -25,8 +24,7 @@ OutputKind output_kind(int) noexcept {
     return OutputKind::never_waits;
 }
 
-long write_without_waiting(int fd, OutputKind, const char* data, std::size_t size,
-                           bool) noexcept {
+long write_without_waiting(int fd, OutputKind, const char* data, std::size_t size, bool) noexcept {
     return write_some(fd, data, size);
 }
 
@@ -75,44 +73,6 @@ int close_descriptor(int fd) noexcept {
 
 void open_missing_standard_descriptors() noexcept {}
 
-bool make_private_folders(const char* path) noexcept {
-    std::string partial;
-    for (const char* c = path; *c != '\0'; ++c) {
-        partial += *c;
-        if ((c[1] == '/' || c[1] == '\\' || c[1] == '\0') && partial.size() > 2) {
-            ::_mkdir(partial.c_str());
-        }
-    }
-    return true;
-}
-
-// The Windows build keeps no history file.
-int open_own_file(const char*, bool, FileType& type) noexcept {
-    type = FileType::unopened;
-    errno = ENOSYS;
-    return -1;
-}
-
-long long file_size(int) noexcept {
-    errno = ENOSYS;
-    return -1;
-}
-
-long read_at(int, char*, std::size_t, long long) noexcept {
-    errno = ENOSYS;
-    return -1;
-}
-
-int write_afresh(int) noexcept {
-    errno = ENOSYS;
-    return -1;
-}
-
-LockResult lock_file(int, int) noexcept {
-    errno = ENOSYS;
-    return LockResult::failed;
-}
-
 // "~" means nothing to Windows' own programs: names are taken as written.
 std::string expand_home(const std::string& name) {
     return name;
@@ -120,10 +80,6 @@ std::string expand_home(const std::string& name) {
 
 bool matches_wildcard(const std::string&, const std::string&) noexcept {
     return false;
-}
-
-std::vector<std::string> folder_entries(const std::string&) {
-    return {};
 }
 
 } // namespace cmdclient::platform

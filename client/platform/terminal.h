@@ -10,20 +10,19 @@ bool is_terminal(int fd) noexcept;
 // file-size limit makes writes fail instead of killing.
 void install_signal_handlers() noexcept;
 
-// While the line editor reads keys, a window resize and a stop key (Ctrl-Z)
-// are caught and recorded instead of acted on by the system, so the editor
-// can hand the terminal back before it stops and redraw after; so is a
-// continue, after a stop the editor did not see coming (the system drops a
-// pending stop key when a continue comes first), so it can redraw then too.
-// Outside that time they keep their usual effect (a reply stops as any
-// program does).
+// The rest serves the line editor alone, which Windows builds lack.
+
+// While the line editor reads keys, a window resize, a stop key (Ctrl-Z) and a
+// continue (after a stop the editor did not see coming: the system drops a
+// pending stop key when a continue comes first) are recorded instead of acted
+// on, so the editor can hand the terminal back before it stops and redraw
+// after. Outside that time they keep their usual effect.
 enum class EditorSignal { none, resized, stop, continued };
 void catch_editor_signals() noexcept;
 void release_editor_signals() noexcept;
 // The recorded one (a stop, then a continue, then a resize), cleared.
 EditorSignal take_editor_signal() noexcept;
-// Stops the process as Ctrl-Z would; returns once it is continued, at once
-// if it has been continued since the stop key (it was stopped on the way).
+// Stops as Ctrl-Z would, back once continued: at once if continued since the key.
 void stop_process() noexcept;
 
 } // namespace cmdclient::platform

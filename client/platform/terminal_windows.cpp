@@ -1,5 +1,5 @@
-// The terminal and the signals on Windows. The Windows console edits lines
-// itself, so the parts that only the line editor needs do nothing here.
+// The terminal and the signals on Windows, where the console edits lines
+// itself: the line editor's part is not built.
 #include "client/platform/terminal.h"
 
 #include "net/wait.h"
@@ -15,15 +15,5 @@ bool is_terminal(int fd) noexcept {
 void install_signal_handlers() noexcept {
     net::catch_stop_signals();
 }
-
-void catch_editor_signals() noexcept {}
-
-void release_editor_signals() noexcept {}
-
-EditorSignal take_editor_signal() noexcept {
-    return EditorSignal::none;
-}
-
-void stop_process() noexcept {}
 
 } // namespace cmdclient::platform
