@@ -6,7 +6,6 @@
 #include "client/line_source.h"
 
 #include <memory>
-#include <string>
 
 namespace cmdclient {
 
@@ -23,5 +22,9 @@ const char* line_editor_problem() noexcept;
 // and keeps their history in `history` (no path: kept for this run only), drawing the
 // console's pending prompt itself. Null when the build has no line editor.
 std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history);
+
+// The line editor module's entry, looked up by its name: make_line_editor's
+// work, taking `history`; the caller owns the result.
+extern "C" LineSource* cmdclient_make_line_editor(Console& console, HistoryFile* history);
 
 } // namespace cmdclient

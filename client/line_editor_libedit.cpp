@@ -506,12 +506,11 @@ class LineEditor final : public LineSource {
 
 } // namespace
 
-bool line_editor_available() noexcept {
-    return true;
-}
-
-std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history) {
-    return std::make_unique<LineEditor>(console, std::move(history));
+// The module's one visible symbol; what it uses of the client (the console,
+// the one wait, the terminal's signals) is the program's.
+extern "C" __attribute__((visibility("default"))) LineSource*
+cmdclient_make_line_editor(Console& console, HistoryFile* history) {
+    return new LineEditor(console, std::move(*history));
 }
 
 } // namespace cmdclient

@@ -2,7 +2,6 @@
 // line_editor_libedit.cpp), loaded only when a session at a terminal asks for
 // it: a run from a script or with -c never maps libedit and the libraries it
 // needs, which would cost such a run more than the rest of its start-up.
-#include "client/line_editor_module.h"
 #include "client/line_editor.h"
 
 #include <dlfcn.h>
@@ -17,7 +16,7 @@ namespace {
 constexpr const char* module_path = "$ORIGIN/" CMDCLIENT_LINE_EDITOR_MODULE;
 
 bool tried = false;
-LineEditorEntry entry = nullptr;
+decltype(&cmdclient_make_line_editor) entry = nullptr;
 char problem[512] = "";
 
 void load() noexcept {
@@ -29,7 +28,7 @@ void load() noexcept {
     // a crash at the first key; never unloaded.
     void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
     if (module != nullptr) {
-        entry = reinterpret_cast<LineEditorEntry>(::dlsym(module, line_editor_entry_name));
+        entry = reinterpret_cast<decltype(entry)>(::dlsym(module, "cmdclient_make_line_editor"));
     }
     if (entry == nullptr) {
         const char* why = ::dlerror();
