@@ -8,9 +8,7 @@
 
 namespace cmdclient {
 
-namespace {
 constexpr std::size_t input_block = std::size_t{64} << 10;
-}
 
 std::string LineSource::failure() const {
     return std::string(texts::cannot_read_input) + ": " + platform::error_text(error());
@@ -118,10 +116,10 @@ std::string ScriptLineSource::line_label(std::size_t) const {
 std::string ScriptLineSource::failure() const {
     const std::string& name = files_[next_file_ - 1].name;
     if (name == "-") {
-        return LineSource::failure();
+        return reading_->failure();
     }
     return std::string(texts::cannot_read_command_file) + " '" + name +
-           "': " + platform::error_text(error());
+           "': " + platform::error_text(reading_->error());
 }
 
 } // namespace cmdclient

@@ -56,10 +56,6 @@ class DescriptorLineSource final : public LineSource {
     int error_ = 0;
 };
 
-} // namespace cmdclient
-
-namespace cmdclient {
-
 // The commands of -c and the lines of -f files in the order given, then the
 // end of input. A file is read as standard input is from a pipe; messages
 // name its lines "FILE:LINE" ("line N" for standard input, "-"), and a -c
@@ -80,7 +76,6 @@ class ScriptLineSource final : public LineSource {
     ScriptLineSource& operator=(const ScriptLineSource&) = delete;
 
     LineRead read(std::string& line) override;
-    int error() const noexcept override { return reading_ ? reading_->error() : 0; }
     std::string line_label(std::size_t number) const override;
     std::string failure() const override;
 
