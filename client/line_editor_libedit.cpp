@@ -138,17 +138,11 @@ class LineEditor final : public LineSource {
             return;
         }
         std::string reason;
-        switch (store_.append({line}, reason)) {
-        case HistoryResult::done:
-        case HistoryResult::stopped: // the loop acts on the signal
-            break;
-        case HistoryResult::busy: // each line lost so is said
-            console_.report(history_trouble(texts::cannot_write_history, reason));
-            break;
-        case HistoryResult::unusable:
-        case HistoryResult::failed:
-            report_history_trouble(texts::cannot_write_history, reason);
-            break;
+        const HistoryResult saved = store_.append({line}, reason);
+        // A stop signal is the loop's to act on; each line lost to a busy lock is said.
+        if (saved != HistoryResult::done && saved != HistoryResult::stopped) {
+            report_history_trouble(texts::cannot_write_history, reason,
+                                   saved != HistoryResult::busy);
         }
     }
 
@@ -157,16 +151,11 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_BIND, keys, function, nullptr);
     }
 
-    std::string history_trouble(const char* what, const std::string& reason) const {
-        return std::string(what) + " '" + store_.path() + "': " + reason;
-    }
-
-    // The history file's first trouble of a run is told; what follows would
-    // only say it again.
-    void report_history_trouble(const char* what, const std::string& reason) {
-        if (!history_reported_) {
-            history_reported_ = true;
-            console_.report(history_trouble(what, reason));
+    // The history file's first trouble of a run is told (`once`); what follows
+    // would only say it again.
+    void report_history_trouble(const char* what, const std::string& reason, bool once = true) {
+        if (!once || !std::exchange(history_reported_, true)) {
+            console_.report(std::string(what) + " '" + store_.path() + "': " + reason);
         }
     }
 
@@ -176,22 +165,14 @@ class LineEditor final : public LineSource {
         if (store_.path().empty()) {
             return;
         }
-        switch (store_.load(lines, reason)) {
-        case HistoryResult::done:
-            break;
-        case HistoryResult::unusable:
-            // Not a regular file: this run keeps its history for itself alone
-            // (the null device says just that, silently).
-            if (!reason.empty()) {
-                report_history_trouble(texts::cannot_read_history, reason);
-            }
-            store_ = HistoryStore(HistoryFile{});
-            break;
-        case HistoryResult::failed:
-        case HistoryResult::busy:
-        case HistoryResult::stopped:
+        const HistoryResult loaded = store_.load(lines, reason);
+        // Not a regular file: this run keeps its history for itself alone (the
+        // null device, with no reason, says just that, silently).
+        if (loaded != HistoryResult::done && !reason.empty()) {
             report_history_trouble(texts::cannot_read_history, reason);
-            break;
+        }
+        if (loaded == HistoryResult::unusable) {
+            store_ = HistoryStore(HistoryFile{});
         }
         HistEvent event;
         for (const auto& line : lines) {
