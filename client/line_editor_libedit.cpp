@@ -217,41 +217,12 @@ class LineEditor final : public LineSource {
         return CC_REFRESH;
     }
 
-    // Reads one byte from the terminal: 1, 0 at its end, or -1 with the error
-    // in `error` (EINTR when a signal cut the wait short). It waits through
-    // the one wait, hearing any signal, so that a stop signal, Ctrl-Z and a
-    // resize are looked at between keys.
-    static long read_terminal_byte(char& byte, int& error) {
-        const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
-        for (;;) {
-            switch (net::wait_for(terminal, net::Direction::readable, {}, true)) {
-            case net::WaitResult::ready:
-            case net::WaitResult::timed_out:
-                break;
-            case net::WaitResult::stop_signal:
-            case net::WaitResult::interrupted:
-                error = EINTR;
-                return -1;
-            case net::WaitResult::failed:
-                error = platform::last_error();
-                return -1;
-            }
-            const long count = platform::read_some(platform::standard_input, &byte, 1);
-            if (count >= 0) {
-                return count;
-            }
-            error = platform::last_error();
-            if (!platform::would_block(error)) {
-                return -1;
-            }
-        }
-    }
-
     // The editor's next character. A stop signal ends the line being read
     // (the client then acts on it); Ctrl-Z and a resize are handled here,
-    // between keys.
+    // between keys, as the one wait hears any signal.
     static int next_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
+        const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
         for (;;) {
             if (net::pending_stop_signal() != 0) {
                 // End the line as Enter would, so the editor leaves it on
@@ -274,15 +245,22 @@ class LineEditor final : public LineSource {
             case platform::EditorSignal::none:
                 break;
             }
+            const net::WaitResult waited =
+                net::wait_for(terminal, net::Direction::readable, {}, true);
+            if (waited == net::WaitResult::stop_signal || waited == net::WaitResult::interrupted) {
+                continue; // the signal is looked at above
+            }
             char byte = 0;
-            int error = 0;
-            const long count = read_terminal_byte(byte, error);
+            const long count = waited == net::WaitResult::failed
+                                   ? -1
+                                   : platform::read_some(platform::standard_input, &byte, 1);
             if (count == 0) {
                 return 0;
             }
             if (count < 0) {
-                if (platform::interrupted(error)) {
-                    continue; // the signal is looked at above
+                const int error = platform::last_error();
+                if (platform::interrupted(error) || platform::would_block(error)) {
+                    continue;
                 }
                 self.decoding_ = std::mbstate_t{};
                 self.read_error_ = error;
