@@ -19,9 +19,6 @@ struct HistoryFile {
 
 HistoryFile history_file();
 
-// The folder part of a path ("" when it has none).
-std::string folder_of(const std::string& path);
-
 // Whether `line` (whole, as typed) matches one of `patterns`: shell wildcard
 // patterns separated by ':' ($CMDCLIENT_HISTIGNORE), empty ones skipped. Such a
 // line is sent as usual but kept out of the history, in the file and in the

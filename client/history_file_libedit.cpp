@@ -22,11 +22,6 @@ namespace {
 constexpr std::string_view first_line = "_HiStOrY_V2_\n";
 constexpr const char* not_regular = "not a regular file";
 
-struct HistoryDeleter {
-    void operator()(History* history) const noexcept { ::history_end(history); }
-};
-using Lines = std::unique_ptr<History, HistoryDeleter>;
-
 // One stored line with its escapes undone, as libedit reads them: "\ooo"
 // (octal), "\M-x" and "\M^x" (the high bit set), "\^x" (a control
 // character), "\\" and the C escapes. Anything else stays as written.
@@ -164,7 +159,7 @@ HistoryResult refused(platform::FileType type, std::string& reason) {
 
 // Writes `lines` over what the open file `fd` holds, in libedit's format.
 bool write_lines(int fd, const std::vector<std::string>& lines, std::string& reason) {
-    const Lines history(::history_init());
+    const std::unique_ptr<History, void (*)(History*)> history(::history_init(), ::history_end);
     HistEvent event;
     ::history(history.get(), &event, H_SETSIZE, static_cast<int>(history_kept));
     for (const auto& line : lines) {
@@ -210,11 +205,9 @@ HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& r
 
 HistoryResult HistoryStore::append(const std::vector<std::string>& added,
                                    std::string& reason) const {
-    if (file_.create_folder) {
-        const std::string folder = folder_of(file_.path);
-        if (!folder.empty()) {
-            platform::make_private_folders(folder.c_str());
-        }
+    const auto slash = file_.path.rfind('/');
+    if (file_.create_folder && slash != std::string::npos && slash > 0) {
+        platform::make_private_folders(file_.path.substr(0, slash).c_str());
     }
     platform::FileType type = platform::FileType::unopened;
     const int fd = platform::open_own_file(file_.path.c_str(), true, type);
