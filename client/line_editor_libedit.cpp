@@ -114,7 +114,6 @@ class LineEditor final : public LineSource {
         }
         if (text == nullptr) {
             if (count < 0) {
-                error_ = read_error_ != 0 ? read_error_ : EIO;
                 return LineRead::failed;
             }
             return LineRead::end; // Ctrl-D on an empty line
@@ -126,7 +125,7 @@ class LineEditor final : public LineSource {
         return LineRead::line;
     }
 
-    int error() const noexcept override { return error_; }
+    int error() const noexcept override { return read_error_ != 0 ? read_error_ : EIO; }
 
     void remember(const std::string& line) override {
         if (line.empty() || ignored_by_history(ignored_, line)) {
@@ -178,17 +177,6 @@ class LineEditor final : public LineSource {
         for (const auto& line : lines) {
             ::history(history_, &event, H_ENTER, line.c_str());
         }
-    }
-
-    // The lines of the history, oldest first.
-    std::vector<std::string> history_lines() {
-        std::vector<std::string> lines;
-        HistEvent event;
-        for (int more = ::history(history_, &event, H_LAST); more >= 0;
-             more = ::history(history_, &event, H_PREV)) {
-            lines.emplace_back(event.str);
-        }
-        return lines;
     }
 
     static LineEditor& of(EditLine* editor) {
@@ -318,13 +306,12 @@ class LineEditor final : public LineSource {
             return;
         }
         const LineInfoW* info = ::el_wline(editor_);
-        std::wstring shown; // the prompt and the line, as characters
-        const std::size_t converted = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
+        std::wstring shown(prompt_text_.size(), L'\0'); // the prompt and the line, as characters
+        const std::size_t converted = std::mbstowcs(&shown[0], prompt_text_.c_str(), shown.size());
         if (converted == static_cast<std::size_t>(-1)) {
             shown.assign(prompt_text_.begin(), prompt_text_.end());
         } else {
             shown.resize(converted);
-            std::mbstowcs(&shown[0], prompt_text_.c_str(), converted);
         }
         const std::size_t before =
             shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
@@ -375,11 +362,8 @@ class LineEditor final : public LineSource {
     // the end of the screen and draws the prompt and the line again.
     void redraw(std::size_t rows_up) {
         ::el_resize(editor_);
-        std::string clear = "\r";
-        if (rows_up > 0) {
-            clear += "\x1b[" + std::to_string(rows_up) + "A";
-        }
-        draw_now(clear + "\x1b[J");
+        const std::string up = rows_up > 0 ? "\x1b[" + std::to_string(rows_up) + "A" : "";
+        draw_now("\r" + up + "\x1b[J");
         ::el_set(editor_, EL_REFRESH);
     }
 
@@ -411,21 +395,25 @@ class LineEditor final : public LineSource {
         const auto list_folder = [](const std::string& folder) {
             return platform::folder_entries(platform::expand_home(folder));
         };
-        const Completion found = cmdclient::complete(std::string(info->buffer, info->cursor),
-                                                     history_lines(), list_folder);
+        std::vector<std::string> lines; // of the history, oldest first
+        HistEvent event;
+        for (int more = ::history(history_, &event, H_LAST); more >= 0;
+             more = ::history(history_, &event, H_PREV)) {
+            lines.emplace_back(event.str);
+        }
+        const Completion found =
+            cmdclient::complete(std::string(info->buffer, info->cursor), lines, list_folder);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
         }
         if (found.choices.empty()) {
             return found.insert.empty() ? CC_ERROR : CC_REFRESH;
         }
-        if (found.choices.size() > listed_without_asking && !listing_wanted(found.choices.size())) {
-            draw_now("\n");
-            return CC_REDISPLAY;
-        }
+        const bool listed =
+            found.choices.size() <= listed_without_asking || listing_wanted(found.choices.size());
         int columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &columns);
-        draw_now("\n" + column_listing(found.choices, columns));
+        draw_now("\n" + (listed ? column_listing(found.choices, columns) : std::string()));
         return CC_REDISPLAY;
     }
 
@@ -459,7 +447,6 @@ class LineEditor final : public LineSource {
     std::mbstate_t decoding_{};
     int read_error_ = 0;
     bool interrupted_ = false;
-    int error_ = 0;
     bool history_reported_ = false;
 };
 
