@@ -3,6 +3,7 @@
 #include "client/command_grammar.h"
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 #include <string_view>
 
@@ -20,8 +21,10 @@ std::string common_prefix(const std::vector<std::string>& words) {
     return prefix;
 }
 
-bool starts_with(std::string_view text, std::string_view start) {
-    return text.substr(0, start.size()) == start;
+// Characters of UTF-8 text: the bytes that do not continue one.
+std::size_t shown_width(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
 }
 
 // The names in the folder `word` names on its way that begin with its last
@@ -34,7 +37,7 @@ std::vector<std::string> file_names_starting(const std::string& word, std::strin
     start = word.substr(folder.size());
     std::vector<std::string> names;
     for (const auto& name : list_folder(folder)) {
-        if (starts_with(name, start) && (name[0] != '.' || !start.empty())) {
+        if (name.compare(0, start.size(), start) == 0 && (name[0] != '.' || !start.empty())) {
             names.push_back(name);
         }
     }
@@ -53,7 +56,7 @@ std::vector<std::string> history_words_starting(const std::string& start,
         while ((at = command.find_first_not_of(" \t", at)) != std::string_view::npos) {
             const auto end = std::min(command.find_first_of(" \t", at), command.size());
             const std::string_view word = command.substr(at, end - at);
-            if (word.size() > start.size() && starts_with(word, start)) {
+            if (word.size() > start.size() && word.substr(0, start.size()) == start) {
                 words.emplace(word);
             }
             at = end;
@@ -87,14 +90,6 @@ Completion complete(const std::string& before_cursor, const std::vector<std::str
     return result;
 }
 
-namespace {
-// Characters of UTF-8 text: the bytes that do not continue one.
-std::size_t shown_width(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
-}
-} // namespace
-
 std::string column_listing(const std::vector<std::string>& names, int width) {
     constexpr std::size_t gap = 2; // spaces between columns
     const std::size_t room = width > 0 ? static_cast<std::size_t>(width) : 80;
@@ -112,11 +107,8 @@ std::string column_listing(const std::vector<std::string>& names, int width) {
         for (std::size_t i = 0; i < count; ++i) {
             column_widths[i / tried] = std::max(column_widths[i / tried], widths[i]);
         }
-        std::size_t total = gap * (column_widths.size() - 1);
-        for (const auto column : column_widths) {
-            total += column;
-        }
-        if (total <= room) {
+        if (std::accumulate(column_widths.begin(), column_widths.end(),
+                            gap * (column_widths.size() - 1)) <= room) {
             rows = tried;
             break;
         }
