@@ -20,7 +20,6 @@ namespace cmdclient {
 namespace {
 
 constexpr std::string_view first_line = "_HiStOrY_V2_\n";
-constexpr const char* not_regular = "not a regular file";
 
 // One stored line with its escapes undone, as libedit reads them: "\ooo"
 // (octal), "\M-x" and "\M^x" (the high bit set), "\^x" (a control
@@ -131,30 +130,20 @@ HistoryResult read_lines(int fd, std::vector<std::string>& lines, std::string& r
         lines.push_back(unescaped(std::string_view(text).substr(at, end - at)));
         at = end + 1;
     }
-    if (lines.size() > history_kept) {
-        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(history_kept));
-    }
+    lines = merge_history(std::move(lines), {}); // the last history_kept
     return HistoryResult::done;
 }
 
 // What opening the file found, when it is not a regular file.
 HistoryResult refused(platform::FileType type, std::string& reason) {
-    switch (type) {
-    case platform::FileType::null_device:
-        reason.clear();
-        return HistoryResult::unusable;
-    case platform::FileType::folder:
-        reason = platform::error_text(EISDIR);
-        return HistoryResult::unusable;
-    case platform::FileType::other:
-        reason = not_regular;
-        return HistoryResult::unusable;
-    case platform::FileType::regular:
-    case platform::FileType::unopened:
-        break;
+    if (type == platform::FileType::regular || type == platform::FileType::unopened) {
+        reason = platform::error_text(platform::last_error());
+        return HistoryResult::failed;
     }
-    reason = platform::error_text(platform::last_error());
-    return HistoryResult::failed;
+    reason = type == platform::FileType::null_device ? ""
+             : type == platform::FileType::folder    ? platform::error_text(EISDIR)
+                                                     : "not a regular file";
+    return HistoryResult::unusable;
 }
 
 // Writes `lines` over what the open file `fd` holds, in libedit's format.
@@ -178,8 +167,7 @@ bool write_lines(int fd, const std::vector<std::string>& lines, std::string& rea
     const bool written = ::history(history.get(), &event, H_SAVE_FP, file) >= 0 &&
                          std::fflush(file) == 0 && std::ferror(file) == 0;
     const int error = errno != 0 ? errno : EIO;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
+    if (std::fclose(file) != 0 || !written) {
         reason = platform::error_text(!written ? error : platform::last_error());
         return false;
     }
