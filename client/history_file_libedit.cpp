@@ -1,7 +1,6 @@
-// The history file's format is libedit's own, so files written by earlier
-// releases (which saved through libedit) read on: a first line of its own,
-// then one line each, with spaces, tabs, backslashes and control characters
-// written as escapes.
+// The history file's format is libedit's own, so files saved by earlier releases read
+// on: a first line of its own, then one line each, with spaces, tabs, backslashes and
+// control characters written as escapes.
 #include "client/history_file.h"
 
 #include "client/platform/files.h"
@@ -21,9 +20,8 @@ namespace {
 
 constexpr std::string_view first_line = "_HiStOrY_V2_\n";
 
-// One stored line with its escapes undone, as libedit reads them: "\ooo"
-// (octal), "\M-x" and "\M^x" (the high bit set), "\^x" (a control
-// character), "\\" and the C escapes. Anything else stays as written.
+// One stored line with libedit's escapes undone: "\ooo" (octal), "\M-x" and "\M^x" (the
+// high bit set), "\^x" (control), "\\" and the C escapes; anything else stays as written.
 std::string unescaped(std::string_view text) {
     static constexpr std::string_view named = "\\\\n\nt\tr\rb\ba\av\vf\fs E\x1b";
     std::string line;
@@ -95,9 +93,8 @@ bool read_fully(int fd, std::string& text, std::size_t size, long long offset) {
     return true;
 }
 
-// The lines of the open history file `fd`, from no more than its last
-// history_read_limit bytes, of which the last history_kept lines; an empty
-// file (as a fresh lock leaves it) has none. Anything that is not a history
+// The last history_kept lines in the last history_read_limit bytes of the open file `fd`;
+// an empty file (as a fresh lock leaves it) has none. Anything that is not a history
 // file fails, so that it is never overwritten.
 HistoryResult read_lines(int fd, std::vector<std::string>& lines, std::string& reason) {
     lines.clear();

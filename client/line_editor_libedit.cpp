@@ -1,6 +1,5 @@
-// The line editor at a terminal: libedit set up with the client's keys, its
-// prompt, history and completion, reading keys through the client's own
-// function so that signals reach the command loop.
+// The line editor at a terminal: libedit with the client's keys, prompt, history and
+// completion, reading keys through the one wait so that signals reach the command loop.
 #include "client/line_editor.h"
 
 #include "client/completion.h"
@@ -40,9 +39,7 @@ class LineEditor final : public LineSource {
         ::history(history_, &event, H_SETUNIQUE, 1);
         load_history();
 
-        // libedit draws through stdio, which drops what a write cut short by a
-        // signal did not take: a key's echo could go missing. Its drawing goes
-        // through draw() instead; the terminal's settings stay on fd 0 and 1.
+        // Drawing goes through draw(), not stdio; the terminal's settings stay on fd 0 and 1.
         const cookie_io_functions_t drawing{nullptr, &LineEditor::draw, nullptr, nullptr};
         screen_ = ::fopencookie(this, "w", drawing);
         if (screen_ == nullptr) {
@@ -150,8 +147,7 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_BIND, keys, function, nullptr);
     }
 
-    // The history file's first trouble of a run is told (`once`); what follows
-    // would only say it again.
+    // Told once a run (`once`): what follows would only say it again.
     void report_history_trouble(const char* what, const std::string& reason, bool once = true) {
         if (!once || !std::exchange(history_reported_, true)) {
             console_.report(std::string(what) + " '" + store_.path() + "': " + reason);
@@ -165,8 +161,7 @@ class LineEditor final : public LineSource {
             return;
         }
         const HistoryResult loaded = store_.load(lines, reason);
-        // Not a regular file: this run keeps its history for itself alone (the
-        // null device, with no reason, says just that, silently).
+        // Not a regular file: this run keeps its history to itself (the null device silently).
         if (loaded != HistoryResult::done && !reason.empty()) {
             report_history_trouble(texts::cannot_read_history, reason);
         }
@@ -189,9 +184,8 @@ class LineEditor final : public LineSource {
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
 
-    // Ctrl-D: the end of input on an empty line, leaving the prompt as it is
-    // (libedit's own would show "^D" after it); else the character under the
-    // cursor is deleted.
+    // Ctrl-D: the end of input on an empty line, with no "^D" after the prompt as
+    // libedit's own shows; else it deletes the character under the cursor.
     static unsigned char delete_or_end(EditLine* editor, int) {
         const LineInfo* info = ::el_line(editor);
         if (info->buffer == info->lastchar) {
@@ -205,9 +199,8 @@ class LineEditor final : public LineSource {
         return CC_REFRESH;
     }
 
-    // The editor's next character. A stop signal ends the line being read
-    // (the client then acts on it); Ctrl-Z and a resize are handled here,
-    // between keys, as the one wait hears any signal.
+    // The editor's next character. A stop signal ends the line (the client then acts on
+    // it); Ctrl-Z and a resize, which the one wait hears too, are handled between keys.
     static int next_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
         const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
@@ -268,33 +261,28 @@ class LineEditor final : public LineSource {
         }
     }
 
-    // Ctrl-Z: the terminal goes back to the mode the shell expects while the
-    // client is stopped. A shell may take the terminal before that (under a
-    // script, the key stops the script's shell at once): the hand-back then
-    // stops the client until `fg`, and it does not stop a second time.
+    // Ctrl-Z: the terminal gets the shell's mode back while the client is stopped. A
+    // shell may take the terminal first (under a script): the hand-back then stops
+    // the client until `fg`, and it does not stop a second time.
     void suspend() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         platform::stop_process();
         resume();
     }
 
-    // Back from a stop: the terminal is taken again and the line redrawn
-    // where the shell left the cursor, on a line of its own. The terminal's
-    // mode is set even where the editor thinks it still holds it: after a
-    // stop it did not see, the shell has set the mode of its choice.
+    // Back from a stop: the terminal's mode is set again even where the editor thinks
+    // it holds it (after a stop it did not see, the shell set its own), and the line
+    // is redrawn where the shell left the cursor, on a line of its own.
     void resume() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         ::el_set(editor_, EL_PREP_TERM, 1);
         redraw(0);
     }
 
-    // A new window size: the terminal has rewrapped the prompt and the line
-    // at its new width, so the line starts as many rows above the cursor as
-    // the text before the cursor fills (see end_of()). A cursor after the
-    // last cell of a line that fills its rows exactly stays at the end of the
-    // last row, not at the start of the next; the editor, though, ends a line
-    // that filled its last row at the old width with a blank cell on the next
-    // row, which rewraps with the line.
+    // A new window size: the terminal has rewrapped the prompt and the line, which so
+    // starts as many rows up as the text before the cursor fills (end_of()). A cursor
+    // after a line that fills its rows exactly stays on the last row, unless the editor
+    // had put a blank cell after it at the old width, which rewraps with the line.
     void resized() {
         int drawn_columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &drawn_columns); // before it learns the new size
@@ -325,12 +313,10 @@ class LineEditor final : public LineSource {
         redraw(column == width && !stays ? row + 1 : row);
     }
 
-    // The row (0 for the first) and the column after the first `count`
-    // characters of `text`, drawn by the editor `drawn` columns wide (0: not
-    // known) and rewrapped by the terminal at `width`. A character takes the
-    // columns it is shown in: two for a wide one, which goes to the next row
-    // when only one is left; the editor starts that row with a newline of its
-    // own, which no rewrap undoes.
+    // The row (from 0) and column after the first `count` characters of `text`, drawn
+    // by the editor `drawn` columns wide (0: not known) and rewrapped at `width`. A wide
+    // character takes two columns and goes to the next row when one is left; the editor
+    // starts that row with a newline of its own, which no rewrap undoes.
     static std::pair<std::size_t, std::size_t> end_of(const std::wstring& text, std::size_t count,
                                                       std::size_t drawn, std::size_t width) {
         std::size_t row = 0;
@@ -358,8 +344,7 @@ class LineEditor final : public LineSource {
         return {row, column};
     }
 
-    // Clears from the start of the line, `rows_up` rows above the cursor, to
-    // the end of the screen and draws the prompt and the line again.
+    // Clears from the line's start, `rows_up` rows up, to the screen's end, and redraws.
     void redraw(std::size_t rows_up) {
         ::el_resize(editor_);
         const std::string up = rows_up > 0 ? "\x1b[" + std::to_string(rows_up) + "A" : "";
@@ -367,11 +352,9 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_REFRESH);
     }
 
-    // What the editor draws goes out through standard output's own Output,
-    // whose writes are made again after a signal, wait for a non-blocking
-    // terminal, and fail standard output on an error: stdio would drop what a
-    // write cut short by a signal did not take. A stop signal leaves what is
-    // not written yet held; the editor acts on the signal next.
+    // Through standard output's Output, which writes again after a signal (stdio would
+    // drop the rest: a key's echo), waits for a non-blocking terminal and fails standard
+    // output on an error. A stop signal leaves the rest held; the editor acts on it next.
     static ssize_t draw(void* self, const char* data, std::size_t size) {
         Output& screen = static_cast<LineEditor*>(self)->console_.output();
         screen.write({data, size});
@@ -385,13 +368,11 @@ class LineEditor final : public LineSource {
         std::fflush(screen_);
     }
 
-    // Tab: see complete(). One match is filled in; several have their common
-    // part filled in and are listed in the same keypress, after a question
-    // when they are many.
+    // Tab: one match is filled in; several have their common part filled in and are
+    // listed in the same keypress, after a question when they are many.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
-        // A folder named with a leading "~/" is listed in the home folder,
-        // while the line keeps the "~/" as typed.
+        // A leading "~/" is listed in the home folder; the line keeps it as typed.
         const auto list_folder = [](const std::string& folder) {
             return platform::folder_entries(platform::expand_home(folder));
         };
@@ -452,8 +433,7 @@ class LineEditor final : public LineSource {
 
 } // namespace
 
-// The module's one visible symbol; what it uses of the client (the console,
-// the one wait, the terminal's signals) is the program's.
+// The module's one visible symbol; what it uses of the client is the program's.
 extern "C" __attribute__((visibility("default"))) LineSource*
 cmdclient_make_line_editor(Console& console, HistoryFile* history) {
     return new LineEditor(console, std::move(*history));

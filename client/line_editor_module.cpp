@@ -1,7 +1,6 @@
-// The line editor lives in a module beside the program (built from
-// line_editor_libedit.cpp), loaded only when a session at a terminal asks for
-// it: a run from a script or with -c never maps libedit and the libraries it
-// needs, which would cost such a run more than the rest of its start-up.
+// The line editor is a module beside the program, loaded only for a session at a
+// terminal: a run from a script or with -c never maps libedit and its libraries,
+// which would cost it more than the rest of its start-up.
 #include "client/line_editor.h"
 
 #include <dlfcn.h>
