@@ -23,7 +23,7 @@ constexpr std::string_view first_line = "_HiStOrY_V2_\n";
 // One stored line with libedit's escapes undone: "\ooo" (octal), "\M-x" and "\M^x" (the
 // high bit set), "\^x" (control), "\\" and the C escapes; anything else stays as written.
 std::string unescaped(std::string_view text) {
-    static constexpr std::string_view named = "\\\\n\nt\tr\rb\ba\av\vf\fs E\x1b";
+    static constexpr std::string_view named = "\\ntrbavfsE", as = "\\\n\t\r\b\a\v\f \x1b";
     std::string line;
     std::size_t i = 0;
     const auto at = [&text, &i](std::size_t k) { return i + k < text.size() ? text[i + k] : '\0'; };
@@ -57,12 +57,9 @@ std::string unescaped(std::string_view text) {
             i += k + 2;
             continue;
         }
-        std::size_t found = 0;
-        while (found < named.size() && named[found] != at(1)) {
-            found += 2;
-        }
-        if (found < named.size() && at(1) != '\0') {
-            line += named[found + 1];
+        const std::size_t found = named.find(at(1));
+        if (found != std::string_view::npos) {
+            line += as[found];
             i += 2;
         } else {
             line += text[i++]; // not an escape: as written
