@@ -109,11 +109,8 @@ class LineEditor final : public LineSource {
         if (interrupted_) {
             return LineRead::interrupted;
         }
-        if (text == nullptr) {
-            if (count < 0) {
-                return LineRead::failed;
-            }
-            return LineRead::end; // Ctrl-D on an empty line
+        if (text == nullptr) { // a read error, or Ctrl-D on an empty line
+            return count < 0 ? LineRead::failed : LineRead::end;
         }
         line.assign(text, static_cast<std::size_t>(count));
         if (!line.empty() && line.back() == '\n') {

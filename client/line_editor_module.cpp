@@ -18,27 +18,23 @@ bool tried = false;
 decltype(&cmdclient_make_line_editor) entry = nullptr;
 char problem[512] = "";
 
-void load() noexcept {
-    if (tried) {
-        return;
-    }
-    tried = true;
-    // Bound at once, so that a missing symbol is a failure here rather than
-    // a crash at the first key; never unloaded.
-    void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
-    if (module != nullptr) {
-        entry = reinterpret_cast<decltype(entry)>(::dlsym(module, "cmdclient_make_line_editor"));
-    }
-    if (entry == nullptr) {
-        const char* why = ::dlerror();
-        std::snprintf(problem, sizeof problem, "%s", why != nullptr ? why : module_path);
-    }
-}
-
 } // namespace
 
 bool line_editor_available() noexcept {
-    load();
+    if (!tried) {
+        tried = true;
+        // Bound at once, so that a missing symbol is a failure here rather than
+        // a crash at the first key; never unloaded.
+        void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+        if (module != nullptr) {
+            entry =
+                reinterpret_cast<decltype(entry)>(::dlsym(module, "cmdclient_make_line_editor"));
+        }
+        if (entry == nullptr) {
+            const char* why = ::dlerror();
+            std::snprintf(problem, sizeof problem, "%s", why != nullptr ? why : module_path);
+        }
+    }
     return entry != nullptr;
 }
 
@@ -47,10 +43,8 @@ const char* line_editor_problem() noexcept {
 }
 
 std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history) {
-    if (!line_editor_available()) {
-        return nullptr;
-    }
-    return std::unique_ptr<LineSource>(entry(console, &history));
+    return std::unique_ptr<LineSource>(line_editor_available() ? entry(console, &history)
+                                                               : nullptr);
 }
 
 } // namespace cmdclient

@@ -49,12 +49,9 @@ LineRead DescriptorLineSource::read(std::string& line) {
             return LineRead::failed;
         }
         const long count = platform::read_some(fd_, buffer_.get(), input_block);
-        if (count > 0) {
+        if (count >= 0) {
             end_ = static_cast<std::size_t>(count);
-            continue;
-        }
-        if (count == 0) {
-            ended_ = true;
+            ended_ = count == 0;
             continue;
         }
         const int error = platform::last_error();
