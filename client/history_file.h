@@ -8,16 +8,6 @@
 
 namespace cmdclient {
 
-// Where the line editor keeps its history: $CMDCLIENT_HISTORY when set (empty: no saving,
-// and no `path`), else $XDG_STATE_HOME/cmdclient/history, else ~/.local/state/cmdclient/history,
-// whose folder the client creates (`create_folder`). Empty when no place is known.
-struct HistoryFile {
-    std::string path;
-    bool create_folder = false;
-};
-
-HistoryFile history_file();
-
 // Whether `line` (whole) matches one of `patterns`: shell wildcards separated by ':'
 // ($CMDCLIENT_HISTIGNORE), empty ones skipped. Such a line is sent but kept out of the
 // history, file and session alike, so that secrets typed at the prompt are not stored.
@@ -46,23 +36,22 @@ enum class HistoryResult {
     stopped,  // a stop signal came while waiting for the lock
 };
 
-// The history file, in the line editor's format. Every save reads the file afresh under
-// a lock and adds this run's lines to it, so runs side by side never drop each other's
-// lines. Only a regular file is read or written, never waited on in opening.
-class HistoryStore {
-  public:
-    explicit HistoryStore(HistoryFile file) : file_(std::move(file)) {}
-
-    const std::string& path() const noexcept { return file_.path; }
+// Where the line editor keeps its history: $CMDCLIENT_HISTORY when set (empty: no saving,
+// and no `path`), else $XDG_STATE_HOME/cmdclient/history, else ~/.local/state/cmdclient/history,
+// whose folder the client creates (`create_folder`). Empty when no place is known.
+// The file is in the line editor's format. Every save reads it afresh under a lock and
+// adds this run's lines, so runs side by side never drop each other's lines. Only a
+// regular file is read or written, never waited on in opening.
+struct HistoryFile {
+    std::string path;
+    bool create_folder = false;
 
     // The lines in the file's last history_read_limit bytes, oldest first (none if missing).
     HistoryResult load(std::vector<std::string>& lines, std::string& reason) const;
-
     // Adds `added` to the file (made for its owner alone, its folder too if `create_folder`).
     HistoryResult append(const std::vector<std::string>& added, std::string& reason) const;
-
-  private:
-    HistoryFile file_;
 };
+
+HistoryFile history_file();
 
 } // namespace cmdclient

@@ -170,10 +170,10 @@ bool write_lines(int fd, const std::vector<std::string>& lines, std::string& rea
 
 } // namespace
 
-HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& reason) const {
+HistoryResult HistoryFile::load(std::vector<std::string>& lines, std::string& reason) const {
     lines.clear();
     platform::FileType type = platform::FileType::unopened;
-    const int fd = platform::open_own_file(file_.path.c_str(), false, type);
+    const int fd = platform::open_own_file(path.c_str(), false, type);
     if (fd < 0) {
         if (type == platform::FileType::unopened && platform::last_error() == ENOENT) {
             return HistoryResult::done; // no lines yet
@@ -185,14 +185,14 @@ HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& r
     return result;
 }
 
-HistoryResult HistoryStore::append(const std::vector<std::string>& added,
-                                   std::string& reason) const {
-    const auto slash = file_.path.rfind('/');
-    if (file_.create_folder && slash != std::string::npos && slash > 0) {
-        platform::make_private_folders(file_.path.substr(0, slash).c_str());
+HistoryResult HistoryFile::append(const std::vector<std::string>& added,
+                                  std::string& reason) const {
+    const auto slash = path.rfind('/');
+    if (create_folder && slash != std::string::npos && slash > 0) {
+        platform::make_private_folders(path.substr(0, slash).c_str());
     }
     platform::FileType type = platform::FileType::unopened;
-    const int fd = platform::open_own_file(file_.path.c_str(), true, type);
+    const int fd = platform::open_own_file(path.c_str(), true, type);
     if (fd < 0) {
         return refused(type, reason);
     }

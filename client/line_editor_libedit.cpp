@@ -28,7 +28,7 @@ namespace {
 class LineEditor final : public LineSource {
   public:
     LineEditor(Console& console, HistoryFile history)
-        : console_(console), store_(std::move(history)) {
+        : console_(console), file_(std::move(history)) {
         if (const char* patterns = platform::environment("CMDCLIENT_HISTIGNORE")) {
             ignored_ = patterns;
         }
@@ -127,11 +127,11 @@ class LineEditor final : public LineSource {
         }
         HistEvent event;
         ::history(history_, &event, H_ENTER, line.c_str());
-        if (store_.path().empty()) {
+        if (file_.path.empty()) {
             return;
         }
         std::string reason;
-        const HistoryResult saved = store_.append({line}, reason);
+        const HistoryResult saved = file_.append({line}, reason);
         // A stop signal is the loop's to act on; each line lost to a busy lock is said.
         if (saved != HistoryResult::done && saved != HistoryResult::stopped) {
             report_history_trouble(texts::cannot_write_history, reason,
@@ -147,23 +147,23 @@ class LineEditor final : public LineSource {
     // Told once a run (`once`): what follows would only say it again.
     void report_history_trouble(const char* what, const std::string& reason, bool once = true) {
         if (!once || !std::exchange(history_reported_, true)) {
-            console_.report(std::string(what) + " '" + store_.path() + "': " + reason);
+            console_.report(std::string(what) + " '" + file_.path + "': " + reason);
         }
     }
 
     void load_history() {
         std::vector<std::string> lines;
         std::string reason;
-        if (store_.path().empty()) {
+        if (file_.path.empty()) {
             return;
         }
-        const HistoryResult loaded = store_.load(lines, reason);
+        const HistoryResult loaded = file_.load(lines, reason);
         // Not a regular file: this run keeps its history to itself (the null device silently).
         if (loaded != HistoryResult::done && !reason.empty()) {
             report_history_trouble(texts::cannot_read_history, reason);
         }
         if (loaded == HistoryResult::unusable) {
-            store_ = HistoryStore(HistoryFile{});
+            file_ = {};
         }
         HistEvent event;
         for (const auto& line : lines) {
@@ -416,7 +416,7 @@ class LineEditor final : public LineSource {
     }
 
     Console& console_;
-    HistoryStore store_;
+    HistoryFile file_;
     std::string ignored_; // $CMDCLIENT_HISTIGNORE: lines kept out of the history
     History* history_ = nullptr;
     EditLine* editor_ = nullptr;
