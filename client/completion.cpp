@@ -27,9 +27,8 @@ std::size_t shown_width(const std::string& text) {
         std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
 }
 
-// The names in the folder `word` names on its way that begin with its last
-// part (`start`, set here), sorted. Names starting with '.' are offered only
-// once that part starts with one.
+// The names in the folder on `word`'s way that begin with its last part (`start`, set
+// here), sorted; names starting with '.' only once that part starts with one.
 std::vector<std::string> file_names_starting(const std::string& word, std::string& start,
                                              const FolderLister& list_folder) {
     const auto slash = word.rfind('/');
@@ -96,9 +95,8 @@ std::string column_listing(const std::vector<std::string>& names, int width) {
     const std::size_t count = names.size();
     std::vector<std::size_t> widths(count);
     std::transform(names.begin(), names.end(), widths.begin(), shown_width);
-    // The most columns (so the fewest rows) that fit, each as wide as its
-    // widest name; a column takes at least one character and a gap. One
-    // column, a name a row, when no more fit.
+    // The most columns (so the fewest rows) that fit, each as wide as its widest name and
+    // at least one character and a gap; one column, a name a row, when no more fit.
     std::size_t rows = count;
     std::vector<std::size_t> column_widths;
     for (std::size_t columns = std::min(count, (room + gap) / (1 + gap)); columns > 1; --columns) {

@@ -38,10 +38,9 @@ enum class HistoryResult {
 
 // Where the line editor keeps its history: $CMDCLIENT_HISTORY when set (empty: no saving,
 // and no `path`), else $XDG_STATE_HOME/cmdclient/history, else ~/.local/state/cmdclient/history,
-// whose folder the client creates (`create_folder`). Empty when no place is known.
-// The file is in the line editor's format. Every save reads it afresh under a lock and
-// adds this run's lines, so runs side by side never drop each other's lines. Only a
-// regular file is read or written, never waited on in opening.
+// whose folder the client creates (`create_folder`). Empty when no place is known. Every
+// save reads the file afresh under a lock and adds this run's lines, so runs side by side
+// never drop each other's lines. Only a regular file is read or written; opening never waits.
 struct HistoryFile {
     std::string path;
     bool create_folder = false;

@@ -63,9 +63,6 @@ LineRead DescriptorLineSource::read(std::string& line) {
     }
 }
 
-ScriptLineSource::ScriptLineSource(std::vector<std::string> commands, std::vector<File> files)
-    : commands_(std::move(commands)), files_(std::move(files)) {}
-
 ScriptLineSource::~ScriptLineSource() {
     for (const File& file : files_) {
         if (file.fd != platform::standard_input) {

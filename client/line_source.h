@@ -66,7 +66,8 @@ class ScriptLineSource final : public LineSource {
         std::string name; // as opened; "-": standard input
         int fd;
     };
-    ScriptLineSource(std::vector<std::string> commands, std::vector<File> files);
+    ScriptLineSource(std::vector<std::string> commands, std::vector<File> files)
+        : commands_(std::move(commands)), files_(std::move(files)) {}
     ~ScriptLineSource() override;
     ScriptLineSource(const ScriptLineSource&) = delete;
     ScriptLineSource& operator=(const ScriptLineSource&) = delete;
