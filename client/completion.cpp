@@ -3,6 +3,7 @@
 #include "client/command_grammar.h"
 
 #include <algorithm>
+#include <numeric>
 #include <set>
 #include <string_view>
 
@@ -20,13 +21,14 @@ std::string common_prefix(const std::vector<std::string>& words) {
     return prefix;
 }
 
-bool starts_with(std::string_view text, std::string_view start) {
-    return text.substr(0, start.size()) == start;
+// Characters of UTF-8 text: the bytes that do not continue one.
+std::size_t shown_width(const std::string& text) {
+    return static_cast<std::size_t>(
+        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
 }
 
-// The names in the folder `word` names on its way that begin with its last
-// part (`start`, set here), sorted. Names starting with '.' are offered only
-// once that part starts with one.
+// The names in the folder on `word`'s way that begin with its last part (`start`, set
+// here), sorted; names starting with '.' only once that part starts with one.
 std::vector<std::string> file_names_starting(const std::string& word, std::string& start,
                                              const FolderLister& list_folder) {
     const auto slash = word.rfind('/');
@@ -34,7 +36,7 @@ std::vector<std::string> file_names_starting(const std::string& word, std::strin
     start = word.substr(folder.size());
     std::vector<std::string> names;
     for (const auto& name : list_folder(folder)) {
-        if (starts_with(name, start) && (name[0] != '.' || !start.empty())) {
+        if (name.compare(0, start.size(), start) == 0 && (name[0] != '.' || !start.empty())) {
             names.push_back(name);
         }
     }
@@ -53,7 +55,7 @@ std::vector<std::string> history_words_starting(const std::string& start,
         while ((at = command.find_first_not_of(" \t", at)) != std::string_view::npos) {
             const auto end = std::min(command.find_first_of(" \t", at), command.size());
             const std::string_view word = command.substr(at, end - at);
-            if (word.size() > start.size() && starts_with(word, start)) {
+            if (word.size() > start.size() && word.substr(0, start.size()) == start) {
                 words.emplace(word);
             }
             at = end;
@@ -87,23 +89,14 @@ Completion complete(const std::string& before_cursor, const std::vector<std::str
     return result;
 }
 
-namespace {
-// Characters of UTF-8 text: the bytes that do not continue one.
-std::size_t shown_width(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char byte) { return (byte & 0xC0) != 0x80; }));
-}
-} // namespace
-
 std::string column_listing(const std::vector<std::string>& names, int width) {
     constexpr std::size_t gap = 2; // spaces between columns
     const std::size_t room = width > 0 ? static_cast<std::size_t>(width) : 80;
     const std::size_t count = names.size();
     std::vector<std::size_t> widths(count);
     std::transform(names.begin(), names.end(), widths.begin(), shown_width);
-    // The most columns (so the fewest rows) that fit, each as wide as its
-    // widest name; a column takes at least one character and a gap. One
-    // column, a name a row, when no more fit.
+    // The most columns (so the fewest rows) that fit, each as wide as its widest name and
+    // at least one character and a gap; one column, a name a row, when no more fit.
     std::size_t rows = count;
     std::vector<std::size_t> column_widths;
     for (std::size_t columns = std::min(count, (room + gap) / (1 + gap)); columns > 1; --columns) {
@@ -112,11 +105,8 @@ std::string column_listing(const std::vector<std::string>& names, int width) {
         for (std::size_t i = 0; i < count; ++i) {
             column_widths[i / tried] = std::max(column_widths[i / tried], widths[i]);
         }
-        std::size_t total = gap * (column_widths.size() - 1);
-        for (const auto column : column_widths) {
-            total += column;
-        }
-        if (total <= room) {
+        if (std::accumulate(column_widths.begin(), column_widths.end(),
+                            gap * (column_widths.size() - 1)) <= room) {
             rows = tried;
             break;
         }

@@ -15,26 +15,22 @@ using FolderLister = std::function<std::vector<std::string>(const std::string& f
 
 struct Completion {
     std::string insert;               // typed for the user at the cursor
-    std::vector<std::string> choices; // listed when several match: last
-                                      // parts of names, sorted bytewise
+    std::vector<std::string> choices; // when several match: last parts of names, sorted bytewise
 };
 
-// A unique match is inserted whole, with no space after it: a word is sent
-// exactly as completed, and a space after a file name would become part of the
-// name. A folder ends in '/', so Tab can go on into it. Several matches insert
-// their common beginning and are listed too, so that what was inserted (a
-// space, say) is seen among the choices. Nothing (both empty) when nothing
-// matches.
 // More matches than this are listed only when the user says so.
 inline constexpr std::size_t listed_without_asking = 100;
 
+// A unique match is inserted whole, with no space after it: a word is sent as completed,
+// and a space after a file name would become part of it; a folder ends in '/', so Tab can
+// go on into it. Several matches insert their common beginning and are listed too, so
+// that what was inserted (a space, say) is seen among them. No match: both empty.
 Completion complete(const std::string& before_cursor, const std::vector<std::string>& history,
                     const FolderLister& list_folder);
 
-// The text that lists `names` (in their order) down columns, as `ls -C` does,
-// in rows no wider than `width` characters (80 when not known), each row ending
-// in a newline. A name wider than that has a row of its own. Widths count
-// UTF-8 characters, not bytes.
+// `names` (in their order) listed down columns as `ls -C` does, in rows of at most
+// `width` UTF-8 characters (80 when not known), each ending in a newline; a wider name
+// has a row of its own.
 std::string column_listing(const std::vector<std::string>& names, int width);
 
 } // namespace cmdclient

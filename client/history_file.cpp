@@ -21,11 +21,6 @@ HistoryFile history_file() {
     return {};
 }
 
-std::string folder_of(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 bool ignored_by_history(const std::string& patterns, const std::string& line) {
     std::size_t start = 0;
     while (start <= patterns.size()) {

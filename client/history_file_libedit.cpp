@@ -1,7 +1,6 @@
-// The history file's format is libedit's own, so files written by earlier
-// releases (which saved through libedit) read on: a first line of its own,
-// then one line each, with spaces, tabs, backslashes and control characters
-// written as escapes.
+// The history file's format is libedit's own, so files saved by earlier releases read
+// on: a first line of its own, then one line each, with spaces, tabs, backslashes and
+// control characters written as escapes.
 #include "client/history_file.h"
 
 #include "client/platform/files.h"
@@ -20,18 +19,11 @@ namespace cmdclient {
 namespace {
 
 constexpr std::string_view first_line = "_HiStOrY_V2_\n";
-constexpr const char* not_regular = "not a regular file";
 
-struct HistoryDeleter {
-    void operator()(History* history) const noexcept { ::history_end(history); }
-};
-using Lines = std::unique_ptr<History, HistoryDeleter>;
-
-// One stored line with its escapes undone, as libedit reads them: "\ooo"
-// (octal), "\M-x" and "\M^x" (the high bit set), "\^x" (a control
-// character), "\\" and the C escapes. Anything else stays as written.
+// One stored line with libedit's escapes undone: "\ooo" (octal), "\M-x" and "\M^x" (the
+// high bit set), "\^x" (control), "\\" and the C escapes; anything else stays as written.
 std::string unescaped(std::string_view text) {
-    static constexpr std::string_view named = "\\\\n\nt\tr\rb\ba\av\vf\fs E\x1b";
+    static constexpr std::string_view named = "\\ntrbavfsE", as = "\\\n\t\r\b\a\v\f \x1b";
     std::string line;
     std::size_t i = 0;
     const auto at = [&text, &i](std::size_t k) { return i + k < text.size() ? text[i + k] : '\0'; };
@@ -65,12 +57,9 @@ std::string unescaped(std::string_view text) {
             i += k + 2;
             continue;
         }
-        std::size_t found = 0;
-        while (found < named.size() && named[found] != at(1)) {
-            found += 2;
-        }
-        if (found < named.size() && at(1) != '\0') {
-            line += named[found + 1];
+        const std::size_t found = named.find(at(1));
+        if (found != std::string_view::npos) {
+            line += as[found];
             i += 2;
         } else {
             line += text[i++]; // not an escape: as written
@@ -101,9 +90,8 @@ bool read_fully(int fd, std::string& text, std::size_t size, long long offset) {
     return true;
 }
 
-// The lines of the open history file `fd`, from no more than its last
-// history_read_limit bytes, of which the last history_kept lines; an empty
-// file (as a fresh lock leaves it) has none. Anything that is not a history
+// The last history_kept lines in the last history_read_limit bytes of the open file `fd`;
+// an empty file (as a fresh lock leaves it) has none. Anything that is not a history
 // file fails, so that it is never overwritten.
 HistoryResult read_lines(int fd, std::vector<std::string>& lines, std::string& reason) {
     lines.clear();
@@ -136,35 +124,25 @@ HistoryResult read_lines(int fd, std::vector<std::string>& lines, std::string& r
         lines.push_back(unescaped(std::string_view(text).substr(at, end - at)));
         at = end + 1;
     }
-    if (lines.size() > history_kept) {
-        lines.erase(lines.begin(), lines.end() - static_cast<std::ptrdiff_t>(history_kept));
-    }
+    lines = merge_history(std::move(lines), {}); // the last history_kept
     return HistoryResult::done;
 }
 
 // What opening the file found, when it is not a regular file.
 HistoryResult refused(platform::FileType type, std::string& reason) {
-    switch (type) {
-    case platform::FileType::null_device:
-        reason.clear();
-        return HistoryResult::unusable;
-    case platform::FileType::folder:
-        reason = platform::error_text(EISDIR);
-        return HistoryResult::unusable;
-    case platform::FileType::other:
-        reason = not_regular;
-        return HistoryResult::unusable;
-    case platform::FileType::regular:
-    case platform::FileType::unopened:
-        break;
+    if (type == platform::FileType::regular || type == platform::FileType::unopened) {
+        reason = platform::error_text(platform::last_error());
+        return HistoryResult::failed;
     }
-    reason = platform::error_text(platform::last_error());
-    return HistoryResult::failed;
+    reason = type == platform::FileType::null_device ? ""
+             : type == platform::FileType::folder    ? platform::error_text(EISDIR)
+                                                     : "not a regular file";
+    return HistoryResult::unusable;
 }
 
 // Writes `lines` over what the open file `fd` holds, in libedit's format.
 bool write_lines(int fd, const std::vector<std::string>& lines, std::string& reason) {
-    const Lines history(::history_init());
+    const std::unique_ptr<History, void (*)(History*)> history(::history_init(), ::history_end);
     HistEvent event;
     ::history(history.get(), &event, H_SETSIZE, static_cast<int>(history_kept));
     for (const auto& line : lines) {
@@ -183,8 +161,7 @@ bool write_lines(int fd, const std::vector<std::string>& lines, std::string& rea
     const bool written = ::history(history.get(), &event, H_SAVE_FP, file) >= 0 &&
                          std::fflush(file) == 0 && std::ferror(file) == 0;
     const int error = errno != 0 ? errno : EIO;
-    const bool closed = std::fclose(file) == 0;
-    if (!written || !closed) {
+    if (std::fclose(file) != 0 || !written) {
         reason = platform::error_text(!written ? error : platform::last_error());
         return false;
     }
@@ -193,10 +170,10 @@ bool write_lines(int fd, const std::vector<std::string>& lines, std::string& rea
 
 } // namespace
 
-HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& reason) const {
+HistoryResult HistoryFile::load(std::vector<std::string>& lines, std::string& reason) const {
     lines.clear();
     platform::FileType type = platform::FileType::unopened;
-    const int fd = platform::open_own_file(file_.path.c_str(), false, type);
+    const int fd = platform::open_own_file(path.c_str(), false, type);
     if (fd < 0) {
         if (type == platform::FileType::unopened && platform::last_error() == ENOENT) {
             return HistoryResult::done; // no lines yet
@@ -208,16 +185,14 @@ HistoryResult HistoryStore::load(std::vector<std::string>& lines, std::string& r
     return result;
 }
 
-HistoryResult HistoryStore::append(const std::vector<std::string>& added,
-                                   std::string& reason) const {
-    if (file_.create_folder) {
-        const std::string folder = folder_of(file_.path);
-        if (!folder.empty()) {
-            platform::make_private_folders(folder.c_str());
-        }
+HistoryResult HistoryFile::append(const std::vector<std::string>& added,
+                                  std::string& reason) const {
+    const auto slash = path.rfind('/');
+    if (create_folder && slash != std::string::npos && slash > 0) {
+        platform::make_private_folders(path.substr(0, slash).c_str());
     }
     platform::FileType type = platform::FileType::unopened;
-    const int fd = platform::open_own_file(file_.path.c_str(), true, type);
+    const int fd = platform::open_own_file(path.c_str(), true, type);
     if (fd < 0) {
         return refused(type, reason);
     }

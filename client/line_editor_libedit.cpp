@@ -1,6 +1,5 @@
-// The line editor at a terminal: libedit set up with the client's keys, its
-// prompt, history and completion, reading keys through the client's own
-// function so that signals reach the command loop.
+// The line editor at a terminal: libedit with the client's keys, prompt, history and
+// completion, reading keys through the one wait so that signals reach the command loop.
 #include "client/line_editor.h"
 
 #include "client/completion.h"
@@ -29,7 +28,7 @@ namespace {
 class LineEditor final : public LineSource {
   public:
     LineEditor(Console& console, HistoryFile history)
-        : console_(console), store_(std::move(history)) {
+        : console_(console), file_(std::move(history)) {
         if (const char* patterns = platform::environment("CMDCLIENT_HISTIGNORE")) {
             ignored_ = patterns;
         }
@@ -40,9 +39,7 @@ class LineEditor final : public LineSource {
         ::history(history_, &event, H_SETUNIQUE, 1);
         load_history();
 
-        // libedit draws through stdio, which drops what a write cut short by a
-        // signal did not take: a key's echo could go missing. Its drawing goes
-        // through draw() instead; the terminal's settings stay on fd 0 and 1.
+        // Drawing goes through draw(), not stdio; the terminal's settings stay on fd 0 and 1.
         const cookie_io_functions_t drawing{nullptr, &LineEditor::draw, nullptr, nullptr};
         screen_ = ::fopencookie(this, "w", drawing);
         if (screen_ == nullptr) {
@@ -112,12 +109,8 @@ class LineEditor final : public LineSource {
         if (interrupted_) {
             return LineRead::interrupted;
         }
-        if (text == nullptr) {
-            if (count < 0) {
-                error_ = read_error_ != 0 ? read_error_ : EIO;
-                return LineRead::failed;
-            }
-            return LineRead::end; // Ctrl-D on an empty line
+        if (text == nullptr) { // a read error, or Ctrl-D on an empty line
+            return count < 0 ? LineRead::failed : LineRead::end;
         }
         line.assign(text, static_cast<std::size_t>(count));
         if (!line.empty() && line.back() == '\n') {
@@ -126,7 +119,7 @@ class LineEditor final : public LineSource {
         return LineRead::line;
     }
 
-    int error() const noexcept override { return error_; }
+    int error() const noexcept override { return read_error_ != 0 ? read_error_ : EIO; }
 
     void remember(const std::string& line) override {
         if (line.empty() || ignored_by_history(ignored_, line)) {
@@ -134,21 +127,15 @@ class LineEditor final : public LineSource {
         }
         HistEvent event;
         ::history(history_, &event, H_ENTER, line.c_str());
-        if (store_.path().empty()) {
+        if (file_.path.empty()) {
             return;
         }
         std::string reason;
-        switch (store_.append({line}, reason)) {
-        case HistoryResult::done:
-        case HistoryResult::stopped: // the loop acts on the signal
-            break;
-        case HistoryResult::busy: // each line lost so is said
-            console_.report(history_trouble(texts::cannot_write_history, reason));
-            break;
-        case HistoryResult::unusable:
-        case HistoryResult::failed:
-            report_history_trouble(texts::cannot_write_history, reason);
-            break;
+        const HistoryResult saved = file_.append({line}, reason);
+        // A stop signal is the loop's to act on; each line lost to a busy lock is said.
+        if (saved != HistoryResult::done && saved != HistoryResult::stopped) {
+            report_history_trouble(texts::cannot_write_history, reason,
+                                   saved != HistoryResult::busy);
         }
     }
 
@@ -157,57 +144,31 @@ class LineEditor final : public LineSource {
         ::el_set(editor_, EL_BIND, keys, function, nullptr);
     }
 
-    std::string history_trouble(const char* what, const std::string& reason) const {
-        return std::string(what) + " '" + store_.path() + "': " + reason;
-    }
-
-    // The history file's first trouble of a run is told; what follows would
-    // only say it again.
-    void report_history_trouble(const char* what, const std::string& reason) {
-        if (!history_reported_) {
-            history_reported_ = true;
-            console_.report(history_trouble(what, reason));
+    // Told once a run (`once`): what follows would only say it again.
+    void report_history_trouble(const char* what, const std::string& reason, bool once = true) {
+        if (!once || !std::exchange(history_reported_, true)) {
+            console_.report(std::string(what) + " '" + file_.path + "': " + reason);
         }
     }
 
     void load_history() {
         std::vector<std::string> lines;
         std::string reason;
-        if (store_.path().empty()) {
+        if (file_.path.empty()) {
             return;
         }
-        switch (store_.load(lines, reason)) {
-        case HistoryResult::done:
-            break;
-        case HistoryResult::unusable:
-            // Not a regular file: this run keeps its history for itself alone
-            // (the null device says just that, silently).
-            if (!reason.empty()) {
-                report_history_trouble(texts::cannot_read_history, reason);
-            }
-            store_ = HistoryStore(HistoryFile{});
-            break;
-        case HistoryResult::failed:
-        case HistoryResult::busy:
-        case HistoryResult::stopped:
+        const HistoryResult loaded = file_.load(lines, reason);
+        // Not a regular file: this run keeps its history to itself (the null device silently).
+        if (loaded != HistoryResult::done && !reason.empty()) {
             report_history_trouble(texts::cannot_read_history, reason);
-            break;
+        }
+        if (loaded == HistoryResult::unusable) {
+            file_ = {};
         }
         HistEvent event;
         for (const auto& line : lines) {
             ::history(history_, &event, H_ENTER, line.c_str());
         }
-    }
-
-    // The lines of the history, oldest first.
-    std::vector<std::string> history_lines() {
-        std::vector<std::string> lines;
-        HistEvent event;
-        for (int more = ::history(history_, &event, H_LAST); more >= 0;
-             more = ::history(history_, &event, H_PREV)) {
-            lines.emplace_back(event.str);
-        }
-        return lines;
     }
 
     static LineEditor& of(EditLine* editor) {
@@ -220,9 +181,8 @@ class LineEditor final : public LineSource {
 
     static unsigned char complete_of(EditLine* editor, int) { return of(editor).complete(); }
 
-    // Ctrl-D: the end of input on an empty line, leaving the prompt as it is
-    // (libedit's own would show "^D" after it); else the character under the
-    // cursor is deleted.
+    // Ctrl-D: the end of input on an empty line, with no "^D" after the prompt as
+    // libedit's own shows; else it deletes the character under the cursor.
     static unsigned char delete_or_end(EditLine* editor, int) {
         const LineInfo* info = ::el_line(editor);
         if (info->buffer == info->lastchar) {
@@ -236,41 +196,11 @@ class LineEditor final : public LineSource {
         return CC_REFRESH;
     }
 
-    // Reads one byte from the terminal: 1, 0 at its end, or -1 with the error
-    // in `error` (EINTR when a signal cut the wait short). It waits through
-    // the one wait, hearing any signal, so that a stop signal, Ctrl-Z and a
-    // resize are looked at between keys.
-    static long read_terminal_byte(char& byte, int& error) {
-        const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
-        for (;;) {
-            switch (net::wait_for(terminal, net::Direction::readable, {}, true)) {
-            case net::WaitResult::ready:
-            case net::WaitResult::timed_out:
-                break;
-            case net::WaitResult::stop_signal:
-            case net::WaitResult::interrupted:
-                error = EINTR;
-                return -1;
-            case net::WaitResult::failed:
-                error = platform::last_error();
-                return -1;
-            }
-            const long count = platform::read_some(platform::standard_input, &byte, 1);
-            if (count >= 0) {
-                return count;
-            }
-            error = platform::last_error();
-            if (!platform::would_block(error)) {
-                return -1;
-            }
-        }
-    }
-
-    // The editor's next character. A stop signal ends the line being read
-    // (the client then acts on it); Ctrl-Z and a resize are handled here,
-    // between keys.
+    // The editor's next character. A stop signal ends the line (the client then acts on
+    // it); Ctrl-Z and a resize, which the one wait hears too, are handled between keys.
     static int next_character(EditLine* editor, wchar_t* character) {
         LineEditor& self = of(editor);
+        const net::Waitable terminal = net::waitable_descriptor(platform::standard_input);
         for (;;) {
             if (net::pending_stop_signal() != 0) {
                 // End the line as Enter would, so the editor leaves it on
@@ -293,15 +223,22 @@ class LineEditor final : public LineSource {
             case platform::EditorSignal::none:
                 break;
             }
+            const net::WaitResult waited =
+                net::wait_for(terminal, net::Direction::readable, {}, true);
+            if (waited == net::WaitResult::stop_signal || waited == net::WaitResult::interrupted) {
+                continue; // the signal is looked at above
+            }
             char byte = 0;
-            int error = 0;
-            const long count = read_terminal_byte(byte, error);
+            const long count = waited == net::WaitResult::failed
+                                   ? -1
+                                   : platform::read_some(platform::standard_input, &byte, 1);
             if (count == 0) {
                 return 0;
             }
             if (count < 0) {
-                if (platform::interrupted(error)) {
-                    continue; // the signal is looked at above
+                const int error = platform::last_error();
+                if (platform::interrupted(error) || platform::would_block(error)) {
+                    continue;
                 }
                 self.decoding_ = std::mbstate_t{};
                 self.read_error_ = error;
@@ -321,33 +258,28 @@ class LineEditor final : public LineSource {
         }
     }
 
-    // Ctrl-Z: the terminal goes back to the mode the shell expects while the
-    // client is stopped. A shell may take the terminal before that (under a
-    // script, the key stops the script's shell at once): the hand-back then
-    // stops the client until `fg`, and it does not stop a second time.
+    // Ctrl-Z: the terminal gets the shell's mode back while the client is stopped. A
+    // shell may take the terminal first (under a script): the hand-back then stops
+    // the client until `fg`, and it does not stop a second time.
     void suspend() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         platform::stop_process();
         resume();
     }
 
-    // Back from a stop: the terminal is taken again and the line redrawn
-    // where the shell left the cursor, on a line of its own. The terminal's
-    // mode is set even where the editor thinks it still holds it: after a
-    // stop it did not see, the shell has set the mode of its choice.
+    // Back from a stop: the terminal's mode is set again even where the editor thinks
+    // it holds it (after a stop it did not see, the shell set its own), and the line
+    // is redrawn where the shell left the cursor, on a line of its own.
     void resume() {
         ::el_set(editor_, EL_PREP_TERM, 0);
         ::el_set(editor_, EL_PREP_TERM, 1);
         redraw(0);
     }
 
-    // A new window size: the terminal has rewrapped the prompt and the line
-    // at its new width, so the line starts as many rows above the cursor as
-    // the text before the cursor fills (see end_of()). A cursor after the
-    // last cell of a line that fills its rows exactly stays at the end of the
-    // last row, not at the start of the next; the editor, though, ends a line
-    // that filled its last row at the old width with a blank cell on the next
-    // row, which rewraps with the line.
+    // A new window size: the terminal has rewrapped the prompt and the line, which so
+    // starts as many rows up as the text before the cursor fills (end_of()). A cursor
+    // after a line that fills its rows exactly stays on the last row, unless the editor
+    // had put a blank cell after it at the old width, which rewraps with the line.
     void resized() {
         int drawn_columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &drawn_columns); // before it learns the new size
@@ -359,13 +291,12 @@ class LineEditor final : public LineSource {
             return;
         }
         const LineInfoW* info = ::el_wline(editor_);
-        std::wstring shown; // the prompt and the line, as characters
-        const std::size_t converted = std::mbstowcs(nullptr, prompt_text_.c_str(), 0);
+        std::wstring shown(prompt_text_.size(), L'\0'); // the prompt and the line, as characters
+        const std::size_t converted = std::mbstowcs(&shown[0], prompt_text_.c_str(), shown.size());
         if (converted == static_cast<std::size_t>(-1)) {
             shown.assign(prompt_text_.begin(), prompt_text_.end());
         } else {
             shown.resize(converted);
-            std::mbstowcs(&shown[0], prompt_text_.c_str(), converted);
         }
         const std::size_t before =
             shown.size() + static_cast<std::size_t>(info->cursor - info->buffer);
@@ -379,12 +310,10 @@ class LineEditor final : public LineSource {
         redraw(column == width && !stays ? row + 1 : row);
     }
 
-    // The row (0 for the first) and the column after the first `count`
-    // characters of `text`, drawn by the editor `drawn` columns wide (0: not
-    // known) and rewrapped by the terminal at `width`. A character takes the
-    // columns it is shown in: two for a wide one, which goes to the next row
-    // when only one is left; the editor starts that row with a newline of its
-    // own, which no rewrap undoes.
+    // The row (from 0) and column after the first `count` characters of `text`, drawn
+    // by the editor `drawn` columns wide (0: not known) and rewrapped at `width`. A wide
+    // character takes two columns and goes to the next row when one is left; the editor
+    // starts that row with a newline of its own, which no rewrap undoes.
     static std::pair<std::size_t, std::size_t> end_of(const std::wstring& text, std::size_t count,
                                                       std::size_t drawn, std::size_t width) {
         std::size_t row = 0;
@@ -412,23 +341,17 @@ class LineEditor final : public LineSource {
         return {row, column};
     }
 
-    // Clears from the start of the line, `rows_up` rows above the cursor, to
-    // the end of the screen and draws the prompt and the line again.
+    // Clears from the line's start, `rows_up` rows up, to the screen's end, and redraws.
     void redraw(std::size_t rows_up) {
         ::el_resize(editor_);
-        std::string clear = "\r";
-        if (rows_up > 0) {
-            clear += "\x1b[" + std::to_string(rows_up) + "A";
-        }
-        draw_now(clear + "\x1b[J");
+        const std::string up = rows_up > 0 ? "\x1b[" + std::to_string(rows_up) + "A" : "";
+        draw_now("\r" + up + "\x1b[J");
         ::el_set(editor_, EL_REFRESH);
     }
 
-    // What the editor draws goes out through standard output's own Output,
-    // whose writes are made again after a signal, wait for a non-blocking
-    // terminal, and fail standard output on an error: stdio would drop what a
-    // write cut short by a signal did not take. A stop signal leaves what is
-    // not written yet held; the editor acts on the signal next.
+    // Through standard output's Output, which writes again after a signal (stdio would
+    // drop the rest: a key's echo), waits for a non-blocking terminal and fails standard
+    // output on an error. A stop signal leaves the rest held; the editor acts on it next.
     static ssize_t draw(void* self, const char* data, std::size_t size) {
         Output& screen = static_cast<LineEditor*>(self)->console_.output();
         screen.write({data, size});
@@ -442,31 +365,33 @@ class LineEditor final : public LineSource {
         std::fflush(screen_);
     }
 
-    // Tab: see complete(). One match is filled in; several have their common
-    // part filled in and are listed in the same keypress, after a question
-    // when they are many.
+    // Tab: one match is filled in; several have their common part filled in and are
+    // listed in the same keypress, after a question when they are many.
     unsigned char complete() {
         const LineInfo* info = ::el_line(editor_);
-        // A folder named with a leading "~/" is listed in the home folder,
-        // while the line keeps the "~/" as typed.
+        // A leading "~/" is listed in the home folder; the line keeps it as typed.
         const auto list_folder = [](const std::string& folder) {
             return platform::folder_entries(platform::expand_home(folder));
         };
-        const Completion found = cmdclient::complete(std::string(info->buffer, info->cursor),
-                                                     history_lines(), list_folder);
+        std::vector<std::string> lines; // of the history, oldest first
+        HistEvent event;
+        for (int more = ::history(history_, &event, H_LAST); more >= 0;
+             more = ::history(history_, &event, H_PREV)) {
+            lines.emplace_back(event.str);
+        }
+        const Completion found =
+            cmdclient::complete(std::string(info->buffer, info->cursor), lines, list_folder);
         if (!found.insert.empty()) {
             ::el_insertstr(editor_, found.insert.c_str());
         }
         if (found.choices.empty()) {
             return found.insert.empty() ? CC_ERROR : CC_REFRESH;
         }
-        if (found.choices.size() > listed_without_asking && !listing_wanted(found.choices.size())) {
-            draw_now("\n");
-            return CC_REDISPLAY;
-        }
+        const bool listed =
+            found.choices.size() <= listed_without_asking || listing_wanted(found.choices.size());
         int columns = 0;
         ::el_get(editor_, EL_GETTC, "co", &columns);
-        draw_now("\n" + column_listing(found.choices, columns));
+        draw_now("\n" + (listed ? column_listing(found.choices, columns) : std::string()));
         return CC_REDISPLAY;
     }
 
@@ -491,7 +416,7 @@ class LineEditor final : public LineSource {
     }
 
     Console& console_;
-    HistoryStore store_;
+    HistoryFile file_;
     std::string ignored_; // $CMDCLIENT_HISTIGNORE: lines kept out of the history
     History* history_ = nullptr;
     EditLine* editor_ = nullptr;
@@ -500,18 +425,15 @@ class LineEditor final : public LineSource {
     std::mbstate_t decoding_{};
     int read_error_ = 0;
     bool interrupted_ = false;
-    int error_ = 0;
     bool history_reported_ = false;
 };
 
 } // namespace
 
-bool line_editor_available() noexcept {
-    return true;
-}
-
-std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history) {
-    return std::make_unique<LineEditor>(console, std::move(history));
+// The module's one visible symbol; what it uses of the client is the program's.
+extern "C" __attribute__((visibility("default"))) LineSource*
+cmdclient_make_line_editor(Console& console, HistoryFile* history) {
+    return new LineEditor(console, std::move(*history));
 }
 
 } // namespace cmdclient

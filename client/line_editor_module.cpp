@@ -1,8 +1,6 @@
-// The line editor lives in a module beside the program (built from
-// line_editor_libedit.cpp), loaded only when a session at a terminal asks for
-// it: a run from a script or with -c never maps libedit and the libraries it
-// needs, which would cost such a run more than the rest of its start-up.
-#include "client/line_editor_module.h"
+// The line editor is a module beside the program, loaded only for a session at a
+// terminal: a run from a script or with -c never maps libedit and its libraries,
+// which would cost it more than the rest of its start-up.
 #include "client/line_editor.h"
 
 #include <dlfcn.h>
@@ -17,30 +15,26 @@ namespace {
 constexpr const char* module_path = "$ORIGIN/" CMDCLIENT_LINE_EDITOR_MODULE;
 
 bool tried = false;
-LineEditorEntry entry = nullptr;
+decltype(&cmdclient_make_line_editor) entry = nullptr;
 char problem[512] = "";
-
-void load() noexcept {
-    if (tried) {
-        return;
-    }
-    tried = true;
-    // Bound at once, so that a missing symbol is a failure here rather than
-    // a crash at the first key; never unloaded.
-    void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
-    if (module != nullptr) {
-        entry = reinterpret_cast<LineEditorEntry>(::dlsym(module, line_editor_entry_name));
-    }
-    if (entry == nullptr) {
-        const char* why = ::dlerror();
-        std::snprintf(problem, sizeof problem, "%s", why != nullptr ? why : module_path);
-    }
-}
 
 } // namespace
 
 bool line_editor_available() noexcept {
-    load();
+    if (!tried) {
+        tried = true;
+        // Bound at once, so that a missing symbol is a failure here rather than
+        // a crash at the first key; never unloaded.
+        void* module = ::dlopen(module_path, RTLD_NOW | RTLD_LOCAL);
+        if (module != nullptr) {
+            entry =
+                reinterpret_cast<decltype(entry)>(::dlsym(module, "cmdclient_make_line_editor"));
+        }
+        if (entry == nullptr) {
+            const char* why = ::dlerror();
+            std::snprintf(problem, sizeof problem, "%s", why != nullptr ? why : module_path);
+        }
+    }
     return entry != nullptr;
 }
 
@@ -49,10 +43,8 @@ const char* line_editor_problem() noexcept {
 }
 
 std::unique_ptr<LineSource> make_line_editor(Console& console, HistoryFile history) {
-    if (!line_editor_available()) {
-        return nullptr;
-    }
-    return std::unique_ptr<LineSource>(entry(console, &history));
+    return std::unique_ptr<LineSource>(line_editor_available() ? entry(console, &history)
+                                                               : nullptr);
 }
 
 } // namespace cmdclient

@@ -8,9 +8,7 @@
 
 namespace cmdclient {
 
-namespace {
 constexpr std::size_t input_block = std::size_t{64} << 10;
-}
 
 std::string LineSource::failure() const {
     return std::string(texts::cannot_read_input) + ": " + platform::error_text(error());
@@ -51,12 +49,9 @@ LineRead DescriptorLineSource::read(std::string& line) {
             return LineRead::failed;
         }
         const long count = platform::read_some(fd_, buffer_.get(), input_block);
-        if (count > 0) {
+        if (count >= 0) {
             end_ = static_cast<std::size_t>(count);
-            continue;
-        }
-        if (count == 0) {
-            ended_ = true;
+            ended_ = count == 0;
             continue;
         }
         const int error = platform::last_error();
@@ -67,9 +62,6 @@ LineRead DescriptorLineSource::read(std::string& line) {
         return LineRead::failed;
     }
 }
-
-ScriptLineSource::ScriptLineSource(std::vector<std::string> commands, std::vector<File> files)
-    : commands_(std::move(commands)), files_(std::move(files)) {}
 
 ScriptLineSource::~ScriptLineSource() {
     for (const File& file : files_) {
@@ -118,10 +110,10 @@ std::string ScriptLineSource::line_label(std::size_t) const {
 std::string ScriptLineSource::failure() const {
     const std::string& name = files_[next_file_ - 1].name;
     if (name == "-") {
-        return LineSource::failure();
+        return reading_->failure();
     }
     return std::string(texts::cannot_read_command_file) + " '" + name +
-           "': " + platform::error_text(error());
+           "': " + platform::error_text(reading_->error());
 }
 
 } // namespace cmdclient

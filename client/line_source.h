@@ -35,11 +35,9 @@ class LineSource {
     virtual std::string failure() const;
 };
 
-// Lines from a file descriptor, read in large blocks. Every wait for input goes
-// through the one wait, so a stop signal is heard; a line read in part stays
-// whole for the next read. A non-blocking descriptor is waited on; a read error
-// is reported, never taken for the end. Lines have no length limit: one too
-// long for memory throws std::bad_alloc.
+// Lines from a descriptor (a non-blocking one too), read in large blocks through the one
+// wait, so a stop signal is heard; a line read in part stays whole for the next read. A read
+// error is reported, never taken for the end. A line too long for memory throws bad_alloc.
 class DescriptorLineSource final : public LineSource {
   public:
     explicit DescriptorLineSource(int fd);
@@ -56,31 +54,25 @@ class DescriptorLineSource final : public LineSource {
     int error_ = 0;
 };
 
-} // namespace cmdclient
-
-namespace cmdclient {
-
-// The commands of -c and the lines of -f files in the order given, then the
-// end of input. A file is read as standard input is from a pipe; messages
-// name its lines "FILE:LINE" ("line N" for standard input, "-"), and a -c
-// command by its place among them: "command 2".
+// The commands of -c and the lines of -f files in the order given, then the end. A file
+// is read as a pipe is; messages name its lines "FILE:LINE" ("line N" for standard input,
+// "-"), and a -c command by its place among them: "command 2".
 class ScriptLineSource final : public LineSource {
   public:
-    // A file of commands, open for reading; read after the first
-    // `after_commands` commands. Its descriptor is closed with the source,
-    // unless it is standard input.
+    // A file of commands, open for reading, read after the first `after_commands`
+    // commands; closed with the source unless it is standard input.
     struct File {
         std::size_t after_commands;
         std::string name; // as opened; "-": standard input
         int fd;
     };
-    ScriptLineSource(std::vector<std::string> commands, std::vector<File> files);
+    ScriptLineSource(std::vector<std::string> commands, std::vector<File> files)
+        : commands_(std::move(commands)), files_(std::move(files)) {}
     ~ScriptLineSource() override;
     ScriptLineSource(const ScriptLineSource&) = delete;
     ScriptLineSource& operator=(const ScriptLineSource&) = delete;
 
     LineRead read(std::string& line) override;
-    int error() const noexcept override { return reading_ ? reading_->error() : 0; }
     std::string line_label(std::size_t number) const override;
     std::string failure() const override;
 

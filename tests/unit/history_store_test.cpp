@@ -33,8 +33,8 @@ class HistoryStoreTest : public testing::Test {
 
 TEST_F(HistoryStoreTest, RunsSideBySideKeepEachOthersLines) {
     using cmdclient::HistoryResult;
-    const cmdclient::HistoryStore first(file());
-    const cmdclient::HistoryStore second(file());
+    const cmdclient::HistoryFile first = file();
+    const cmdclient::HistoryFile second = file();
     std::string reason;
     Lines lines;
     ASSERT_EQ(first.load(lines, reason), HistoryResult::done); // no file yet: no lines
@@ -46,7 +46,7 @@ TEST_F(HistoryStoreTest, RunsSideBySideKeepEachOthersLines) {
     EXPECT_EQ(lines, (Lines{"regs > a b.txt", "mem 0 8", "quit"}));
 
     struct stat status {};
-    ASSERT_EQ(::stat(first.path().c_str(), &status), 0);
+    ASSERT_EQ(::stat(first.path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
@@ -54,7 +54,7 @@ TEST_F(HistoryStoreTest, RunsSideBySideKeepEachOthersLines) {
 TEST_F(HistoryStoreTest, LinesComeBackAsTyped) {
     const Lines typed{"a  b\tc\\040 \\", "tab\there", "ctl\x01\x1b[A\x7f", "caf\xc3\xa9 ",
                       "\\M-x \\^A"};
-    const cmdclient::HistoryStore store(file());
+    const cmdclient::HistoryFile store = file();
     std::string reason;
     Lines lines;
     ASSERT_EQ(store.append(typed, reason), cmdclient::HistoryResult::done) << reason;
@@ -79,8 +79,7 @@ TEST_F(HistoryStoreTest, ReadsEscapesAndOnlyTheEndOfABigFile) {
         std::fclose(out);
         std::string reason;
         Lines lines;
-        ASSERT_EQ(cmdclient::HistoryStore(file()).load(lines, reason),
-                  cmdclient::HistoryResult::done);
+        ASSERT_EQ(file().load(lines, reason), cmdclient::HistoryResult::done);
         EXPECT_EQ(lines, (Lines{"a b c\\d\xe1\x81\x01\x7f\\q\\", "last"})) << big;
     }
 }
