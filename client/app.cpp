@@ -2,10 +2,10 @@
 
 #include "client/arguments.h"
 #include "client/command_loop.h"
-#include "client/platform/files.h"
-#include "client/platform/terminal.h"
 #include "client/history_file.h"
 #include "client/line_editor.h"
+#include "client/platform/files.h"
+#include "client/platform/terminal.h"
 #include "client/server_address.h"
 #include "client/session.h"
 #include "client/texts.h"
@@ -176,7 +176,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         console.report(options.lookup.front() + texts::not_in_this_build);
         return Outcome::failed;
     }
-    if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
+    if (!console.open_log()) {
         return Outcome::failed;
     }
     std::unique_ptr<LineSource> lines;
@@ -231,7 +231,7 @@ int run_client(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
     const CommandLine line = read_command_line(argc, argv);
-    Console console(platform::standard_output, platform::standard_error,
+    Console console(platform::standard_output, platform::standard_error, line.options,
                     console_mode(line.options, platform::is_terminal(platform::standard_output),
                                  platform::is_terminal(platform::standard_input)));
     Session session(console, line.options);

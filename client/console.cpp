@@ -1,7 +1,7 @@
 #include "client/console.h"
 
-#include "client/platform/terminal.h"
 #include "client/line_editor.h"
+#include "client/platform/terminal.h"
 #include "client/texts.h"
 
 #include <algorithm>
@@ -17,7 +17,6 @@ constexpr std::size_t error_buffer_size = 1024;
 
 ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal) {
     ConsoleMode mode;
-    mode.quiet = options.quiet;
     mode.shows_each_chunk = output_terminal;
     const bool scripted = !options.commands.empty() || !options.files.empty();
     // With -c or -f there is no prompt to return to: Ctrl-C ends the run, as
@@ -27,14 +26,12 @@ ConsoleMode console_mode(const Options& options, bool output_terminal, bool inpu
     // Only then is the line editor's module loaded.
     mode.editor_prompt =
         mode.interactive && output_terminal && !options.quiet && line_editor_available();
-    // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines = options.echo && !options.quiet && (scripted || !mode.interactive);
     return mode;
 }
 
-Console::Console(int out_fd, int err_fd, ConsoleMode mode)
+Console::Console(int out_fd, int err_fd, const Options& options, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),
-      err_("standard error", error_buffer_size, err_fd), mode_(mode),
+      err_("standard error", error_buffer_size, err_fd), options_(options), mode_(mode),
       error_is_terminal_(platform::is_terminal(err_fd)) {
     out_.end_run_on_broken_pipe();
     if (mode_.editor_prompt) {
@@ -42,8 +39,8 @@ Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     }
 }
 
-bool Console::open_log(const std::string& path, bool timestamps) {
-    if (!log_.open(path, timestamps)) {
+bool Console::open_log() {
+    if (options_.log_file && !log_.open(*options_.log_file, options_.timestamps)) {
         report_failure(log_.output());
         return false;
     }
@@ -51,7 +48,7 @@ bool Console::open_log(const std::string& path, bool timestamps) {
 }
 
 void Console::show_unless_quiet(std::string_view text) {
-    if (!mode_.quiet) {
+    if (!options_.quiet) {
         out_.write(text);
     }
     if (log_.active()) {
@@ -77,7 +74,7 @@ void Console::show_failure(std::string_view text) {
         log_.end_line();
         log_.write(text);
     }
-    if (mode_.quiet) {
+    if (options_.quiet) {
         flush();
         err_.write(text);
         err_.flush();
@@ -104,7 +101,7 @@ void Console::break_line() {
 
 void Console::prompt() {
     log_.prompt(); // held there until its line is read
-    if (mode_.quiet) {
+    if (options_.quiet) {
         return;
     }
     if (clear_before_prompt_) {
@@ -125,7 +122,8 @@ bool Console::take_pending_prompt() noexcept {
 }
 
 void Console::line_read(const std::string& line) {
-    if (mode_.echoes_lines) {
+    // Lines typed at a terminal are on the screen already.
+    if (options_.echo && !options_.quiet && !mode_.interactive) {
         out_.write(line);
         out_.write("\n");
     }
@@ -192,7 +190,7 @@ void Console::flush_before_ending(net::Clock::time_point deadline) {
 }
 
 void Console::finish() {
-    if (!mode_.quiet && take_pending_prompt()) {
+    if (!options_.quiet && take_pending_prompt()) {
         out_.write(texts::prompt); // the log holds it already
     }
     show_unless_quiet(texts::final_newline);

@@ -12,20 +12,20 @@
 
 namespace cmdclient {
 
+// What the terminals on each end, if any, make of the run.
 struct ConsoleMode {
     bool shows_each_chunk = false; // output is a terminal: a person watches replies grow
     bool interactive = false;      // input is a terminal: Ctrl-C cancels instead of ending
     bool editor_prompt = false;    // the line editor draws the prompt itself
-    bool quiet = false;            // standard output carries the replies' text alone
-    bool echoes_lines = false;     // each line read is shown after its prompt (--echo)
 };
 
-// The mode `options` ask for, with output and input each a terminal or not.
+// The mode of a run with `options`, with output and input each a terminal or not.
 ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal);
 
 class Console {
   public:
-    Console(int out_fd, int err_fd, ConsoleMode mode);
+    // `options` (-q, --echo, -L, -t) are the run's own, read where they are held.
+    Console(int out_fd, int err_fd, const Options& options, ConsoleMode mode);
 
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -34,9 +34,8 @@ class Console {
     // Standard output: the transcript, and where the line editor draws.
     Output& output() noexcept { return out_; }
 
-    // Opens the session log (-L), with timestamps (-t) if asked: false, and
-    // reported, when it cannot be.
-    bool open_log(const std::string& path, bool timestamps);
+    // Opens the session log of -L, if asked for: false, and reported, when it cannot be.
+    bool open_log();
     // The session log takes what the console shows.
     bool logging() const noexcept { return log_.active(); }
     SessionLog& log() noexcept { return log_; }
@@ -107,6 +106,7 @@ class Console {
     Output out_;
     Output err_;
     SessionLog log_;
+    const Options& options_;
     ConsoleMode mode_;
     bool prompt_pending_ = false;
     bool clear_before_prompt_ = false;
