@@ -15,7 +15,6 @@
 
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
 
 namespace cmdclient {

@@ -25,7 +25,8 @@ const std::vector<OptionRow> table = {
     {"connect-timeout", 0, Kind::seconds, &Options::connect_timeout, "SECONDS",
      "give up connecting after this long (exit 1)"},
     {"exit-on-error", 'e', Kind::flag, &Options::exit_on_error, nullptr,
-     "stop at the first \"Syntax error\" reply or lost\nredirected reply, naming its line (exit 3)"},
+     "stop at the first \"Syntax error\" reply or lost\n"
+     "redirected reply, naming its line (exit 3)"},
     {"quiet", 'q', Kind::flag, &Options::quiet, nullptr,
      "standard output gets the replies' text alone"},
     {"command", 'c', Kind::text, &Options::commands, "COMMAND",
@@ -48,7 +49,8 @@ const std::vector<OptionRow> table = {
     {"echo", 0, Kind::flag, &Options::echo, nullptr,
      "show lines not typed at a terminal after their prompt"},
     {"file", 'f', Kind::file, &Options::files, "FILE",
-     "run the commands in FILE (-: standard input); may\nbe given more than once, in order with -c"},
+     "run the commands in FILE (-: standard input); may\n"
+     "be given more than once, in order with -c"},
     {"reconnect", 0, Kind::flag, &Options::reconnect, nullptr,
      "connect again when the connection is lost; a\ncommand whose reply was cut is not sent again"},
     {"repeat", 'r', Kind::count, &Options::repeat, "COUNT",
@@ -162,7 +164,7 @@ std::string store(Options& options, const OptionRow& row, const std::string& typ
     }
     const std::string text = row.kind == Kind::flag   ? typed
                              : row.kind == Kind::file ? platform::expand_home(value)
-                                                      : std::string(value != nullptr ? value : "");
+                                                      : std::string(value);
     std::visit(
         [&](auto field) {
             auto& target = options.*field;
@@ -221,9 +223,8 @@ std::string options_help() {
         if (row->letter != 0) {
             line += std::string("-") + row->letter + (row->name != nullptr ? ", " : "");
         }
-        for (auto beside = row + 1; beside != table.end() && beside->help != nullptr &&
-                                    *beside->help == '\0';
-             ++beside) {
+        for (auto beside = row + 1;
+             beside != table.end() && beside->help != nullptr && *beside->help == '\0'; ++beside) {
             line += std::string(", -") + beside->letter;
         }
         if (row->name != nullptr) {
@@ -246,14 +247,9 @@ std::string options_help() {
     return list;
 }
 
-CommandLine read_command_line(int argc, char* argv[], Options options) {
+CommandLine read_command_line(int argc, char* argv[]) {
     using Action = CommandLine::Action;
     CommandLine line;
-    line.options = std::move(options);
-    if (argc < 2) {
-        line.action = Action::usage;
-        return line;
-    }
     const auto fail = [&](std::string error) {
         line.action = Action::bad_option;
         line.error = std::move(error);
@@ -278,8 +274,8 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
         // One long option, or each letter of a bundle up to one that takes a value.
         for (std::size_t at = 1; at < arg.size(); ++at) {
             const std::size_t equals = arg.find('=');
-            const std::string typed = is_long ? std::string(arg.substr(0, equals))
-                                              : std::string("-") + arg[at];
+            const std::string typed =
+                is_long ? std::string(arg.substr(0, equals)) : std::string("-") + arg[at];
             const OptionRow& row = row_of(typed);
             const char* value = nullptr;
             if (row.kind == Kind::flag) {
@@ -289,8 +285,7 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
             } else if (is_long ? equals != std::string_view::npos : at + 1 < arg.size()) {
                 value = argv[i] + (is_long ? equals + 1 : at + 1);
             } else if (i + 1 >= argc) {
-                return fail(typed + " needs " +
-                            (row.kind == Kind::file ? "a value" : wanted(row)));
+                return fail(typed + " needs " + (row.kind == Kind::file ? "a value" : wanted(row)));
             } else {
                 value = argv[++i];
                 if (row.kind != Kind::text && is_ours(value)) {

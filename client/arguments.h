@@ -65,18 +65,18 @@ struct Options {
     // --lookup, -4, -6 as typed, in order: with any of them the host text may
     // be a name or an IPv6 address; the first names them in messages.
     std::vector<std::string> lookup;
-    int retries = 0;                        // --retry: connect attempts after the first
-    Seconds retry_delay{1, "1"};            // --retry-delay: the pause between attempts
-    std::optional<std::string> log_file;    // -L: append the session to this file
-    bool timestamps = false;                // -t: each line of the log stamped with the time
-    bool echo = false;                      // --echo: lines not typed are shown after their prompt
-    std::vector<CommandFile> files;         // -f: files of commands, among the -c ones
-    bool reconnect = false;                 // --reconnect: a lost connection is made again
-    int repeat = 1;                         // -r: each command is sent this often; 0: until stopped
-    Seconds interval;                       // -i: the pause between repetitions of one line
-    bool timing = false;                    // --timing: each reply's time on standard error
-    bool help = false;                      // --help
-    bool version = false;                   // --version, -V
+    int retries = 0;                     // --retry: connect attempts after the first
+    Seconds retry_delay{1, "1"};         // --retry-delay: the pause between attempts
+    std::optional<std::string> log_file; // -L: append the session to this file
+    bool timestamps = false;             // -t: each line of the log stamped with the time
+    bool echo = false;                   // --echo: lines not typed are shown after their prompt
+    std::vector<CommandFile> files;      // -f: files of commands, among the -c ones
+    bool reconnect = false;              // --reconnect: a lost connection is made again
+    int repeat = 1;                      // -r: each command is sent this often; 0: until stopped
+    Seconds interval;                    // -i: the pause between repetitions of one line
+    bool timing = false;                 // --timing: each reply's time on standard error
+    bool help = false;                   // --help
+    bool version = false;                // --version, -V
 
     // -4 or -6 keeps only that family's addresses.
     Family family() const;
@@ -95,11 +95,10 @@ enum class Kind {
 // One option. A flag sets its bool, or adds its name as typed to a list; a
 // value is stored in its field, or added to it when the field is a list.
 struct OptionRow {
-    using Field = std::variant<bool Options::*, int Options::*, Seconds Options::*,
-                               std::optional<Seconds> Options::*,
-                               std::optional<std::string> Options::*,
-                               std::vector<std::string> Options::*,
-                               std::vector<CommandFile> Options::*>;
+    using Field =
+        std::variant<bool Options::*, int Options::*, Seconds Options::*,
+                     std::optional<Seconds> Options::*, std::optional<std::string> Options::*,
+                     std::vector<std::string> Options::*, std::vector<CommandFile> Options::*>;
     const char* name; // the long name, without "--"; null when it has none
     char letter;      // 0 when it has none
     Kind kind;
@@ -108,8 +107,8 @@ struct OptionRow {
     // --help's text, a line each: null leaves the row out of the list, and
     // the empty text shows it beside the row before ("-4, -6").
     const char* help;
-    int most = 0;           // count: the largest value
-    const char* unit = "";  // count: what it counts ("attempts")
+    int most = 0;          // count: the largest value
+    const char* unit = ""; // count: what it counts ("attempts")
 };
 
 // Every option, in --help's order.
@@ -135,13 +134,13 @@ struct CommandLine {
     std::string error;
 };
 
-// Reads the command line into `options`. An argument anywhere that is one of
+// Reads the command line. An argument anywhere that is one of
 // ours ("--timeout", "--timeout=5", or a bundle of our letters, "-qe",
 // "-cregs") is an option, with its value; after "--" none is. Any other
 // ("-h", "-5", "--timout") is an operand: the first two are the host and port.
 // Long names match only in full; a value joins its option or follows it, and
 // one that follows must not be one of our options, unless any text will do.
 // The first --help or --version acts at once, unless an option error came first.
-CommandLine read_command_line(int argc, char* argv[], Options options = {});
+CommandLine read_command_line(int argc, char* argv[]);
 
 } // namespace cmdclient

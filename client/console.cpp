@@ -4,8 +4,6 @@
 #include "client/platform/terminal.h"
 #include "client/texts.h"
 
-#include <algorithm>
-
 namespace cmdclient {
 
 namespace {
@@ -190,7 +188,7 @@ void Console::flush_before_ending(net::Clock::time_point deadline) {
 }
 
 void Console::finish() {
-    if (!options_.quiet && take_pending_prompt()) {
+    if (take_pending_prompt()) {
         out_.write(texts::prompt); // the log holds it already
     }
     show_unless_quiet(texts::final_newline);
