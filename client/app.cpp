@@ -124,12 +124,9 @@ Outcome connect(Session& session) {
 std::unique_ptr<LineSource> open_script(Console& console, const Options& options) {
     std::vector<ScriptLineSource::File> files;
     for (const CommandFile& file : options.files) {
-        if (file.name == "-") {
-            files.push_back({file.after_commands, file.name, platform::standard_input});
-            continue;
-        }
         // The name is as opened: "~/" in its place is the home folder.
-        const int fd = platform::open_command_file(file.name.c_str());
+        const int fd = file.name == "-" ? platform::standard_input
+                                        : platform::open_command_file(file.name.c_str());
         if (fd < 0) {
             const int error = platform::last_error();
             const ScriptLineSource opened({}, std::move(files)); // closes those opened

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace cmdclient {
@@ -148,42 +149,38 @@ std::string wanted(const OptionRow& row, bool exactly = false) {
     }
 }
 
+// A value read, stored into a field of each type.
+struct Value {
+    std::string text;     // as given, a file name expanded; a flag's name as typed
+    std::size_t commands; // -c commands before it
+    double seconds = 0;
+    int count = 0;
+
+    void into(bool& field) const { field = true; }
+    void into(int& field) const { field = count; }
+    void into(Seconds& field) const { field = {seconds, text}; }
+    void into(std::optional<Seconds>& field) const { field = Seconds{seconds, text}; }
+    void into(std::optional<std::string>& field) const { field = text; }
+    void into(std::vector<std::string>& field) const { field.push_back(text); }
+    void into(std::vector<CommandFile>& field) const { field.push_back({commands, text}); }
+};
+
 // Reads one option's value into `options`: empty, or what is wrong with it.
 std::string store(Options& options, const OptionRow& row, const std::string& typed,
                   const char* value) {
-    const bool timed = row.kind == Kind::seconds || row.kind == Kind::seconds_or_zero;
-    double seconds = 0;
-    int count = 0;
-    if (timed) {
-        seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero).value_or(-1);
+    Value read{typed, options.commands.size()};
+    if (row.kind == Kind::seconds || row.kind == Kind::seconds_or_zero) {
+        read.seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero).value_or(-1);
     } else if (row.kind == Kind::count) {
-        count = *value != '\0' ? parse_count(value, row.most).value_or(-1) : -1;
+        read.count = *value != '\0' ? parse_count(value, row.most).value_or(-1) : -1;
     }
-    if (seconds < 0 || count < 0) {
+    if (read.seconds < 0 || read.count < 0) {
         return typed + " needs " + wanted(row, true) + ", not '" + value + "'";
     }
-    const std::string text = row.kind == Kind::flag   ? typed
-                             : row.kind == Kind::file ? platform::expand_home(value)
-                                                      : std::string(value);
-    std::visit(
-        [&](auto field) {
-            auto& target = options.*field;
-            using Target = std::decay_t<decltype(target)>;
-            if constexpr (std::is_same_v<Target, bool>) {
-                target = true;
-            } else if constexpr (std::is_same_v<Target, int>) {
-                target = count;
-            } else if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
-                target.push_back(text);
-            } else if constexpr (std::is_same_v<Target, std::vector<CommandFile>>) {
-                target.push_back({options.commands.size(), text});
-            } else if constexpr (std::is_same_v<Target, std::optional<std::string>>) {
-                target = text;
-            } else {
-                target = Seconds{seconds, value};
-            }
-        },
-        row.field);
+    if (row.kind != Kind::flag) {
+        read.text = row.kind == Kind::file ? platform::expand_home(value) : value;
+    }
+    std::visit([&](auto field) { read.into(options.*field); }, row.field);
     return {};
 }
 } // namespace
@@ -233,16 +230,11 @@ std::string options_help() {
         if (row->value_name != nullptr) {
             line += std::string(" ") + row->value_name;
         }
-        for (std::string_view help = row->help;;) {
-            line.resize(help_column, ' ');
-            const std::size_t end = std::min(help.find('\n'), help.size());
-            list += line.append(help.substr(0, end)) + "\n";
-            if (end == help.size()) {
-                break;
-            }
-            help.remove_prefix(end + 1);
-            line.clear();
+        line.resize(help_column, ' ');
+        for (const char c : std::string_view(row->help)) { // each line in the same column
+            line += c == '\n' ? "\n" + std::string(help_column, ' ') : std::string(1, c);
         }
+        list += line + "\n";
     }
     return list;
 }
@@ -258,7 +250,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
     std::vector<bool> given(table.size());
     const auto is_given = [&](const char* typed) { return given[&row_of(typed) - table.data()]; };
     std::vector<char*> operands;
-    std::string took; // the last value that followed its option, and that option
+    std::string took; // the last value of digits that followed its option: "-c took '5000'"
     bool ended = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -292,10 +284,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
                     return fail(typed + " needs " + wanted(row) + ", not the option '" + value +
                                 "'");
                 }
-                took = typed + " took '" + value + "' as its value";
-                if (*value == '\0' || !is_numeric(value)) {
-                    took.clear();
-                }
+                took = *value != '\0' && is_numeric(value) ? typed + " took '" + value + "'" : "";
             }
             if (std::string error = store(line.options, row, typed, value); !error.empty()) {
                 return fail(error);
@@ -326,9 +315,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
     if (!port) {
         line.action = operands.empty() ? Action::usage : Action::no_port;
-        if (!took.empty()) {
-            line.error = took + "; the port is missing";
-        }
+        line.error = took.empty() ? "" : took + " as its value; the port is missing";
         return line;
     }
     line.options.port = *port;
@@ -339,12 +326,7 @@ CommandLine read_command_line(int argc, char* argv[]) {
 }
 
 bool is_numeric(const char* arg) noexcept {
-    for (; *arg != '\0'; ++arg) {
-        if (*arg < '0' || *arg > '9') {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(arg, arg + std::strlen(arg), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 ServerArguments classify_arguments(int argc, char* const argv[], int first) noexcept {

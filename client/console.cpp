@@ -113,12 +113,6 @@ void Console::prompt() {
     }
 }
 
-bool Console::take_pending_prompt() noexcept {
-    const bool pending = prompt_pending_;
-    prompt_pending_ = false;
-    return pending;
-}
-
 void Console::line_read(const std::string& line) {
     // Lines typed at a terminal are on the screen already.
     if (options_.echo && !options_.quiet && !mode_.interactive) {

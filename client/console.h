@@ -9,6 +9,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace cmdclient {
 
@@ -66,7 +67,7 @@ class Console {
     // line editor draws prompts, it is only noted here and the editor draws it.
     void prompt();
     // True (and cleared) when a prompt is waiting for the editor to draw it.
-    bool take_pending_prompt() noexcept;
+    bool take_pending_prompt() noexcept { return std::exchange(prompt_pending_, false); }
     // The line read at the prompt: echoed when asked, and logged.
     void line_read(const std::string& line);
     // The line read is sent again (-r): shown as the line editor, if it
