@@ -38,9 +38,8 @@ struct Attempt {
     bool again = false; // a later attempt may do better
 };
 
-// One attempt: the host text read (looked up when asked for), then a connect
-// to each of its addresses in turn, each bounded by --connect-timeout, until
-// one takes the connection (its name becomes the session's peer).
+// One attempt: the host text read (looked up if asked), then a connect to each
+// address in turn, each bounded by --connect-timeout, until one takes.
 Attempt attempt_connect(Session& session) {
     const Options& options = session.options;
     const auto connect_deadline = [&options] {
@@ -84,10 +83,9 @@ Attempt attempt_connect(Session& session) {
     return attempt;
 }
 
-// Connects to the server, trying again after a pause as --retry asks while
-// the failure may pass: going_on, failed (reported: the fixed text on the
-// console, each reason on standard error) or stopped. Each failed attempt but
-// the last says why, and when the next one comes, on standard error.
+// Connects, trying again after a pause as --retry asks while the failure may
+// pass: going_on, failed or stopped. Each failed attempt says why on standard
+// error (and when the next comes); the last, the fixed text on the console.
 Outcome connect(Session& session) {
     const Options& options = session.options;
     const int attempts = options.retries + 1;
@@ -215,8 +213,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     return outcome;
 }
 
-// Says that memory ran out when no console stands to say it: one line,
-// written as it is, without allocating.
+// Says, without allocating, that memory ran out when no console stands to say it.
 void report_out_of_memory() noexcept {
     for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
         platform::write_some(platform::standard_error, text, std::strlen(text));
@@ -247,8 +244,7 @@ int run_client(int argc, char* argv[]) {
     }
     if (outcome == Outcome::stopped) {
         // The one place the run ends by a signal: what arrived is written out
-        // first, the reply file (it never waits) before the console, as far
-        // as that can be done without waiting long.
+        // first, the reply file (it never waits) before the console, briefly.
         const int signal = net::take_stop_signal();
         const auto deadline = net::Clock::now() + ending_write_limit;
         net::cut_blocking_calls_short_from(deadline);

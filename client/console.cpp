@@ -62,8 +62,7 @@ bool Console::flush() {
 }
 
 void Console::show_failure(std::string_view text) {
-    // A failure starts a line of its own at a terminal, and in the log, which
-    // keeps the terminal's form; a pipe's and a file's bytes stay as they are.
+    // The log keeps a terminal's form; a pipe's and a file's bytes stay as they are.
     if (mode_.shows_each_chunk && !out_.ends_line()) {
         out_.write("\n");
         out_.at_line_start();
