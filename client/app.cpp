@@ -30,80 +30,60 @@ std::string naming(const char* text, const char* program) {
     return line.replace(line.find("%s"), 2, program);
 }
 
-// What one attempt to reach the server came to.
-struct Attempt {
-    Outcome outcome = Outcome::failed; // going_on, failed or stopped
-    std::vector<std::string> reasons;  // why it failed, one line each
-    std::string message = net::socket_message::could_not_connect;
-    bool again = false; // a later attempt may do better
-};
-
-// One attempt: the host text read (looked up if asked), then a connect to each
-// address in turn, each bounded by --connect-timeout, until one takes.
-Attempt attempt_connect(Session& session) {
+// Connects, trying again after a pause as --retry asks while the failure may
+// pass: going_on, failed or stopped. Each attempt reads the host text (looked
+// up if asked), then connects to each address in turn, each bounded by
+// --connect-timeout, until one takes. A failed attempt says why on standard
+// error (and when the next comes); the last, the fixed text on the console.
+Outcome connect(Session& session) {
     const Options& options = session.options;
     const auto connect_deadline = [&options] {
         return net::deadline_after(value_of(options.connect_timeout));
     };
-    const ServerAddress address = server_address(options, connect_deadline());
-    Attempt attempt;
-    if (address.stopped) {
-        attempt.outcome = Outcome::stopped;
-        return attempt;
-    }
-    if (address.candidates.empty()) {
-        attempt.reasons.push_back(address.problem);
-        attempt.again = address.again;
-        return attempt;
-    }
-    for (const net::Endpoint& candidate : address.candidates) {
-        const std::string peer = address.named_by_address ? candidate.text() : address.peer;
-        try {
-            session.connection = std::make_unique<SocketConnection>(candidate, connect_deadline());
-            session.peer = peer;
-            attempt.outcome = Outcome::going_on;
-            return attempt;
-        } catch (const net::SocketException& failure) {
-            const int error = net::last_socket_error();
-            if (net::pending_stop_signal() != 0) {
-                attempt.outcome = Outcome::stopped;
-                return attempt;
-            }
-            // The fixed text of a failed connect, unless no socket could even
-            // be made for any address.
-            if (attempt.reasons.empty() ||
-                attempt.message != net::socket_message::could_not_connect) {
-                attempt.message = failure.message();
-            }
-            attempt.again = attempt.again || net::connect_may_succeed_later(error);
-            attempt.reasons.push_back("cannot connect to " + peer + ": " +
-                                      net::socket_error_text(error));
-        }
-    }
-    return attempt;
-}
-
-// Connects, trying again after a pause as --retry asks while the failure may
-// pass: going_on, failed or stopped. Each failed attempt says why on standard
-// error (and when the next comes); the last, the fixed text on the console.
-Outcome connect(Session& session) {
-    const Options& options = session.options;
     const int attempts = options.retries + 1;
     for (int number = 1;; ++number) {
-        Attempt attempt = attempt_connect(session);
-        if (attempt.outcome != Outcome::failed) {
-            return attempt.outcome;
+        const ServerAddress address = server_address(options, connect_deadline());
+        if (address.stopped) {
+            return Outcome::stopped;
         }
-        if (!attempt.again || number >= attempts) {
-            session.console.show_failure(texts::connect_failed + attempt.message + "\n");
-            for (const std::string& reason : attempt.reasons) {
+        std::vector<std::string> reasons; // why it failed, one line each
+        if (address.candidates.empty()) {
+            reasons.push_back(address.problem);
+        }
+        std::string message = net::socket_message::could_not_connect;
+        bool again = address.again; // a later attempt may do better
+        for (const net::Endpoint& candidate : address.candidates) {
+            const std::string peer = address.named_by_address ? candidate.text() : address.peer;
+            try {
+                session.connection =
+                    std::make_unique<SocketConnection>(candidate, connect_deadline());
+                session.peer = peer;
+                return Outcome::going_on;
+            } catch (const net::SocketException& failure) {
+                const int error = net::last_socket_error();
+                if (net::pending_stop_signal() != 0) {
+                    return Outcome::stopped;
+                }
+                // The fixed text of a failed connect, unless no socket could
+                // even be made for any address.
+                if (reasons.empty() || message != net::socket_message::could_not_connect) {
+                    message = failure.message();
+                }
+                again = again || net::connect_may_succeed_later(error);
+                reasons.push_back("cannot connect to " + peer + ": " +
+                                  net::socket_error_text(error));
+            }
+        }
+        if (!again || number >= attempts) {
+            session.console.show_failure(texts::connect_failed + message + "\n");
+            for (const std::string& reason : reasons) {
                 session.console.report(reason);
             }
             return Outcome::failed;
         }
-        attempt.reasons.back() += texts::retrying + options.retry_delay.text + " s (attempt " +
-                                  std::to_string(number) + " of " + std::to_string(attempts) + ")";
-        for (const std::string& reason : attempt.reasons) {
+        reasons.back() += texts::retrying + options.retry_delay.text + " s (attempt " +
+                          std::to_string(number) + " of " + std::to_string(attempts) + ")";
+        for (const std::string& reason : reasons) {
             session.console.report(reason);
         }
         // The pause hears stop signals: one ends the run at once.
