@@ -193,13 +193,6 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     return outcome;
 }
 
-// Says, without allocating, that memory ran out when no console stands to say it.
-void report_out_of_memory() noexcept {
-    for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
-        platform::write_some(platform::standard_error, text, std::strlen(text));
-    }
-}
-
 int run_client(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
@@ -249,7 +242,10 @@ int run(int argc, char* argv[]) {
     try {
         return run_client(argc, argv);
     } catch (const std::bad_alloc&) {
-        report_out_of_memory();
+        // No console stands to say it: one line, written without allocating.
+        for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
+            platform::write_some(platform::standard_error, text, std::strlen(text));
+        }
         return exit_status(Outcome::failed);
     }
 }

@@ -106,11 +106,8 @@ bool is_ours(std::string_view arg) {
     }
     for (std::size_t i = 1; i < arg.size(); ++i) {
         const OptionRow* row = find({}, arg[i]);
-        if (row == nullptr) {
-            return false;
-        }
-        if (row->kind != Kind::flag) {
-            break; // the rest is its value
+        if (row == nullptr || row->kind != Kind::flag) {
+            return row != nullptr; // the rest is its value
         }
     }
     return true;

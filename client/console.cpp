@@ -84,16 +84,13 @@ void Console::break_line() {
     // The terminal echoes the key ("^C") where the cursor is: after a line
     // ended here, that is the start of a row, so the notice on standard error
     // starts the next one; a partly shown line is ended on standard output.
-    bool row_started = false;
-    if (mode_.shows_each_chunk) {
-        if (!out_.ends_line()) {
-            out_.write("\n");
-            out_.at_line_start();
-            row_started = true;
-        }
-        clear_before_prompt_ = true;
+    const bool line_open = mode_.shows_each_chunk && !out_.ends_line();
+    if (line_open) {
+        out_.write("\n");
+        out_.at_line_start();
     }
-    new_row_before_report_ = error_is_terminal_ && !row_started;
+    clear_before_prompt_ = mode_.shows_each_chunk;
+    new_row_before_report_ = error_is_terminal_ && !line_open;
 }
 
 void Console::prompt() {
@@ -101,8 +98,7 @@ void Console::prompt() {
     if (options_.quiet) {
         return;
     }
-    if (clear_before_prompt_) {
-        clear_before_prompt_ = false;
+    if (std::exchange(clear_before_prompt_, false)) {
         out_.write(texts::clear_line);
     }
     if (mode_.editor_prompt) {
@@ -140,8 +136,7 @@ void Console::line_dropped() {
 void Console::report(std::string_view message) {
     log_.report(message);
     flush();
-    if (new_row_before_report_) {
-        new_row_before_report_ = false;
+    if (std::exchange(new_row_before_report_, false)) {
         err_.write("\n");
     }
     err_.write(texts::error_prefix);
