@@ -2,10 +2,10 @@
 
 #include "client/arguments.h"
 #include "client/command_loop.h"
-#include "client/platform/files.h"
-#include "client/platform/terminal.h"
 #include "client/history_file.h"
 #include "client/line_editor.h"
+#include "client/platform/files.h"
+#include "client/platform/terminal.h"
 #include "client/server_address.h"
 #include "client/session.h"
 #include "client/texts.h"
@@ -15,7 +15,6 @@
 
 #include <cstring>
 #include <new>
-#include <optional>
 #include <string>
 
 namespace cmdclient {
@@ -31,82 +30,60 @@ std::string naming(const char* text, const char* program) {
     return line.replace(line.find("%s"), 2, program);
 }
 
-// What one attempt to reach the server came to.
-struct Attempt {
-    Outcome outcome = Outcome::failed; // going_on, failed or stopped
-    std::vector<std::string> reasons;  // why it failed, one line each
-    std::string message = net::socket_message::could_not_connect;
-    bool again = false; // a later attempt may do better
-};
-
-// One attempt: the host text read (looked up when asked for), then a connect
-// to each of its addresses in turn, each bounded by --connect-timeout, until
-// one takes the connection (its name becomes the session's peer).
-Attempt attempt_connect(Session& session) {
+// Connects, trying again after a pause as --retry asks while the failure may
+// pass: going_on, failed or stopped. Each attempt reads the host text (looked
+// up if asked), then connects to each address in turn, each bounded by
+// --connect-timeout, until one takes. A failed attempt says why on standard
+// error (and when the next comes); the last, the fixed text on the console.
+Outcome connect(Session& session) {
     const Options& options = session.options;
     const auto connect_deadline = [&options] {
         return net::deadline_after(value_of(options.connect_timeout));
     };
-    const ServerAddress address = server_address(options, connect_deadline());
-    Attempt attempt;
-    if (address.stopped) {
-        attempt.outcome = Outcome::stopped;
-        return attempt;
-    }
-    if (address.candidates.empty()) {
-        attempt.reasons.push_back(address.problem);
-        attempt.again = address.again;
-        return attempt;
-    }
-    for (const net::Endpoint& candidate : address.candidates) {
-        const std::string peer = address.named_by_address ? candidate.text() : address.peer;
-        try {
-            session.connection = std::make_unique<SocketConnection>(candidate, connect_deadline());
-            session.peer = peer;
-            attempt.outcome = Outcome::going_on;
-            return attempt;
-        } catch (const net::SocketException& failure) {
-            const int error = net::last_socket_error();
-            if (net::pending_stop_signal() != 0) {
-                attempt.outcome = Outcome::stopped;
-                return attempt;
-            }
-            // The fixed text of a failed connect, unless no socket could even
-            // be made for any address.
-            if (attempt.reasons.empty() ||
-                attempt.message != net::socket_message::could_not_connect) {
-                attempt.message = failure.message();
-            }
-            attempt.again = attempt.again || net::connect_may_succeed_later(error);
-            attempt.reasons.push_back("cannot connect to " + peer + ": " +
-                                      net::socket_error_text(error));
-        }
-    }
-    return attempt;
-}
-
-// Connects to the server, trying again after a pause as --retry asks while
-// the failure may pass: going_on, failed (reported: the fixed text on the
-// console, each reason on standard error) or stopped. Each failed attempt but
-// the last says why, and when the next one comes, on standard error.
-Outcome connect(Session& session) {
-    const Options& options = session.options;
     const int attempts = options.retries + 1;
     for (int number = 1;; ++number) {
-        Attempt attempt = attempt_connect(session);
-        if (attempt.outcome != Outcome::failed) {
-            return attempt.outcome;
+        const ServerAddress address = server_address(options, connect_deadline());
+        if (address.stopped) {
+            return Outcome::stopped;
         }
-        if (!attempt.again || number >= attempts) {
-            session.console.show_failure(texts::connect_failed + attempt.message + "\n");
-            for (const std::string& reason : attempt.reasons) {
+        std::vector<std::string> reasons; // why it failed, one line each
+        if (address.candidates.empty()) {
+            reasons.push_back(address.problem);
+        }
+        std::string message = net::socket_message::could_not_connect;
+        bool again = address.again; // a later attempt may do better
+        for (const net::Endpoint& candidate : address.candidates) {
+            const std::string peer = address.named_by_address ? candidate.text() : address.peer;
+            try {
+                session.connection =
+                    std::make_unique<SocketConnection>(candidate, connect_deadline());
+                session.peer = peer;
+                return Outcome::going_on;
+            } catch (const net::SocketException& failure) {
+                const int error = net::last_socket_error();
+                if (net::pending_stop_signal() != 0) {
+                    return Outcome::stopped;
+                }
+                // The fixed text of a failed connect, unless no socket could
+                // even be made for any address.
+                if (reasons.empty() || message != net::socket_message::could_not_connect) {
+                    message = failure.message();
+                }
+                again = again || net::connect_may_succeed_later(error);
+                reasons.push_back("cannot connect to " + peer + ": " +
+                                  net::socket_error_text(error));
+            }
+        }
+        if (!again || number >= attempts) {
+            session.console.show_failure(texts::connect_failed + message + "\n");
+            for (const std::string& reason : reasons) {
                 session.console.report(reason);
             }
             return Outcome::failed;
         }
-        attempt.reasons.back() += texts::retrying + options.retry_delay.text + " s (attempt " +
-                                  std::to_string(number) + " of " + std::to_string(attempts) + ")";
-        for (const std::string& reason : attempt.reasons) {
+        reasons.back() += texts::retrying + options.retry_delay.text + " s (attempt " +
+                          std::to_string(number) + " of " + std::to_string(attempts) + ")";
+        for (const std::string& reason : reasons) {
             session.console.report(reason);
         }
         // The pause hears stop signals: one ends the run at once.
@@ -125,12 +102,9 @@ Outcome connect(Session& session) {
 std::unique_ptr<LineSource> open_script(Console& console, const Options& options) {
     std::vector<ScriptLineSource::File> files;
     for (const CommandFile& file : options.files) {
-        if (file.name == "-") {
-            files.push_back({file.after_commands, file.name, platform::standard_input});
-            continue;
-        }
         // The name is as opened: "~/" in its place is the home folder.
-        const int fd = platform::open_command_file(file.name.c_str());
+        const int fd = file.name == "-" ? platform::standard_input
+                                        : platform::open_command_file(file.name.c_str());
         if (fd < 0) {
             const int error = platform::last_error();
             const ScriptLineSource opened({}, std::move(files)); // closes those opened
@@ -176,7 +150,7 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
         console.report(options.lookup.front() + texts::not_in_this_build);
         return Outcome::failed;
     }
-    if (options.log_file && !console.open_log(*options.log_file, options.timestamps)) {
+    if (!console.open_log()) {
         return Outcome::failed;
     }
     std::unique_ptr<LineSource> lines;
@@ -219,19 +193,11 @@ Outcome run_session(Session& session, const char* program, const CommandLine& li
     return outcome;
 }
 
-// Says that memory ran out when no console stands to say it: one line,
-// written as it is, without allocating.
-void report_out_of_memory() noexcept {
-    for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
-        platform::write_some(platform::standard_error, text, std::strlen(text));
-    }
-}
-
 int run_client(int argc, char* argv[]) {
     // An empty argument vector is possible when another program starts us.
     const char* program = argc > 0 && argv[0] != nullptr ? argv[0] : "cmdclient";
     const CommandLine line = read_command_line(argc, argv);
-    Console console(platform::standard_output, platform::standard_error,
+    Console console(platform::standard_output, platform::standard_error, line.options,
                     console_mode(line.options, platform::is_terminal(platform::standard_output),
                                  platform::is_terminal(platform::standard_input)));
     Session session(console, line.options);
@@ -251,8 +217,7 @@ int run_client(int argc, char* argv[]) {
     }
     if (outcome == Outcome::stopped) {
         // The one place the run ends by a signal: what arrived is written out
-        // first, the reply file (it never waits) before the console, as far
-        // as that can be done without waiting long.
+        // first, the reply file (it never waits) before the console, briefly.
         const int signal = net::take_stop_signal();
         const auto deadline = net::Clock::now() + ending_write_limit;
         net::cut_blocking_calls_short_from(deadline);
@@ -277,7 +242,10 @@ int run(int argc, char* argv[]) {
     try {
         return run_client(argc, argv);
     } catch (const std::bad_alloc&) {
-        report_out_of_memory();
+        // No console stands to say it: one line, written without allocating.
+        for (const char* text : {texts::error_prefix, texts::out_of_memory, "\n"}) {
+            platform::write_some(platform::standard_error, text, std::strlen(text));
+        }
         return exit_status(Outcome::failed);
     }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace cmdclient {
@@ -25,7 +26,8 @@ const std::vector<OptionRow> table = {
     {"connect-timeout", 0, Kind::seconds, &Options::connect_timeout, "SECONDS",
      "give up connecting after this long (exit 1)"},
     {"exit-on-error", 'e', Kind::flag, &Options::exit_on_error, nullptr,
-     "stop at the first \"Syntax error\" reply or lost\nredirected reply, naming its line (exit 3)"},
+     "stop at the first \"Syntax error\" reply or lost\n"
+     "redirected reply, naming its line (exit 3)"},
     {"quiet", 'q', Kind::flag, &Options::quiet, nullptr,
      "standard output gets the replies' text alone"},
     {"command", 'c', Kind::text, &Options::commands, "COMMAND",
@@ -48,7 +50,8 @@ const std::vector<OptionRow> table = {
     {"echo", 0, Kind::flag, &Options::echo, nullptr,
      "show lines not typed at a terminal after their prompt"},
     {"file", 'f', Kind::file, &Options::files, "FILE",
-     "run the commands in FILE (-: standard input); may\nbe given more than once, in order with -c"},
+     "run the commands in FILE (-: standard input); may\n"
+     "be given more than once, in order with -c"},
     {"reconnect", 0, Kind::flag, &Options::reconnect, nullptr,
      "connect again when the connection is lost; a\ncommand whose reply was cut is not sent again"},
     {"repeat", 'r', Kind::count, &Options::repeat, "COUNT",
@@ -103,11 +106,8 @@ bool is_ours(std::string_view arg) {
     }
     for (std::size_t i = 1; i < arg.size(); ++i) {
         const OptionRow* row = find({}, arg[i]);
-        if (row == nullptr) {
-            return false;
-        }
-        if (row->kind != Kind::flag) {
-            break; // the rest is its value
+        if (row == nullptr || row->kind != Kind::flag) {
+            return row != nullptr; // the rest is its value
         }
     }
     return true;
@@ -146,42 +146,38 @@ std::string wanted(const OptionRow& row, bool exactly = false) {
     }
 }
 
+// A value read, stored into a field of each type.
+struct Value {
+    std::string text;     // as given, a file name expanded; a flag's name as typed
+    std::size_t commands; // -c commands before it
+    double seconds = 0;
+    int count = 0;
+
+    void into(bool& field) const { field = true; }
+    void into(int& field) const { field = count; }
+    void into(Seconds& field) const { field = {seconds, text}; }
+    void into(std::optional<Seconds>& field) const { field = Seconds{seconds, text}; }
+    void into(std::optional<std::string>& field) const { field = text; }
+    void into(std::vector<std::string>& field) const { field.push_back(text); }
+    void into(std::vector<CommandFile>& field) const { field.push_back({commands, text}); }
+};
+
 // Reads one option's value into `options`: empty, or what is wrong with it.
 std::string store(Options& options, const OptionRow& row, const std::string& typed,
                   const char* value) {
-    const bool timed = row.kind == Kind::seconds || row.kind == Kind::seconds_or_zero;
-    double seconds = 0;
-    int count = 0;
-    if (timed) {
-        seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero).value_or(-1);
+    Value read{typed, options.commands.size()};
+    if (row.kind == Kind::seconds || row.kind == Kind::seconds_or_zero) {
+        read.seconds = parse_seconds(value, row.kind == Kind::seconds_or_zero).value_or(-1);
     } else if (row.kind == Kind::count) {
-        count = *value != '\0' ? parse_count(value, row.most).value_or(-1) : -1;
+        read.count = *value != '\0' ? parse_count(value, row.most).value_or(-1) : -1;
     }
-    if (seconds < 0 || count < 0) {
+    if (read.seconds < 0 || read.count < 0) {
         return typed + " needs " + wanted(row, true) + ", not '" + value + "'";
     }
-    const std::string text = row.kind == Kind::flag   ? typed
-                             : row.kind == Kind::file ? platform::expand_home(value)
-                                                      : std::string(value != nullptr ? value : "");
-    std::visit(
-        [&](auto field) {
-            auto& target = options.*field;
-            using Target = std::decay_t<decltype(target)>;
-            if constexpr (std::is_same_v<Target, bool>) {
-                target = true;
-            } else if constexpr (std::is_same_v<Target, int>) {
-                target = count;
-            } else if constexpr (std::is_same_v<Target, std::vector<std::string>>) {
-                target.push_back(text);
-            } else if constexpr (std::is_same_v<Target, std::vector<CommandFile>>) {
-                target.push_back({options.commands.size(), text});
-            } else if constexpr (std::is_same_v<Target, std::optional<std::string>>) {
-                target = text;
-            } else {
-                target = Seconds{seconds, value};
-            }
-        },
-        row.field);
+    if (row.kind != Kind::flag) {
+        read.text = row.kind == Kind::file ? platform::expand_home(value) : value;
+    }
+    std::visit([&](auto field) { read.into(options.*field); }, row.field);
     return {};
 }
 } // namespace
@@ -221,9 +217,8 @@ std::string options_help() {
         if (row->letter != 0) {
             line += std::string("-") + row->letter + (row->name != nullptr ? ", " : "");
         }
-        for (auto beside = row + 1; beside != table.end() && beside->help != nullptr &&
-                                    *beside->help == '\0';
-             ++beside) {
+        for (auto beside = row + 1;
+             beside != table.end() && beside->help != nullptr && *beside->help == '\0'; ++beside) {
             line += std::string(", -") + beside->letter;
         }
         if (row->name != nullptr) {
@@ -232,28 +227,18 @@ std::string options_help() {
         if (row->value_name != nullptr) {
             line += std::string(" ") + row->value_name;
         }
-        for (std::string_view help = row->help;;) {
-            line.resize(help_column, ' ');
-            const std::size_t end = std::min(help.find('\n'), help.size());
-            list += line.append(help.substr(0, end)) + "\n";
-            if (end == help.size()) {
-                break;
-            }
-            help.remove_prefix(end + 1);
-            line.clear();
+        line.resize(help_column, ' ');
+        for (const char c : std::string_view(row->help)) { // each line in the same column
+            line += c == '\n' ? "\n" + std::string(help_column, ' ') : std::string(1, c);
         }
+        list += line + "\n";
     }
     return list;
 }
 
-CommandLine read_command_line(int argc, char* argv[], Options options) {
+CommandLine read_command_line(int argc, char* argv[]) {
     using Action = CommandLine::Action;
     CommandLine line;
-    line.options = std::move(options);
-    if (argc < 2) {
-        line.action = Action::usage;
-        return line;
-    }
     const auto fail = [&](std::string error) {
         line.action = Action::bad_option;
         line.error = std::move(error);
@@ -262,7 +247,7 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
     std::vector<bool> given(table.size());
     const auto is_given = [&](const char* typed) { return given[&row_of(typed) - table.data()]; };
     std::vector<char*> operands;
-    std::string took; // the last value that followed its option, and that option
+    std::string took; // the last value of digits that followed its option: "-c took '5000'"
     bool ended = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
@@ -278,8 +263,8 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
         // One long option, or each letter of a bundle up to one that takes a value.
         for (std::size_t at = 1; at < arg.size(); ++at) {
             const std::size_t equals = arg.find('=');
-            const std::string typed = is_long ? std::string(arg.substr(0, equals))
-                                              : std::string("-") + arg[at];
+            const std::string typed =
+                is_long ? std::string(arg.substr(0, equals)) : std::string("-") + arg[at];
             const OptionRow& row = row_of(typed);
             const char* value = nullptr;
             if (row.kind == Kind::flag) {
@@ -289,18 +274,14 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
             } else if (is_long ? equals != std::string_view::npos : at + 1 < arg.size()) {
                 value = argv[i] + (is_long ? equals + 1 : at + 1);
             } else if (i + 1 >= argc) {
-                return fail(typed + " needs " +
-                            (row.kind == Kind::file ? "a value" : wanted(row)));
+                return fail(typed + " needs " + (row.kind == Kind::file ? "a value" : wanted(row)));
             } else {
                 value = argv[++i];
                 if (row.kind != Kind::text && is_ours(value)) {
                     return fail(typed + " needs " + wanted(row) + ", not the option '" + value +
                                 "'");
                 }
-                took = typed + " took '" + value + "' as its value";
-                if (*value == '\0' || !is_numeric(value)) {
-                    took.clear();
-                }
+                took = *value != '\0' && is_numeric(value) ? typed + " took '" + value + "'" : "";
             }
             if (std::string error = store(line.options, row, typed, value); !error.empty()) {
                 return fail(error);
@@ -331,9 +312,7 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
         arguments.port != nullptr ? parse_port(arguments.port) : std::nullopt;
     if (!port) {
         line.action = operands.empty() ? Action::usage : Action::no_port;
-        if (!took.empty()) {
-            line.error = took + "; the port is missing";
-        }
+        line.error = took.empty() ? "" : took + " as its value; the port is missing";
         return line;
     }
     line.options.port = *port;
@@ -344,12 +323,7 @@ CommandLine read_command_line(int argc, char* argv[], Options options) {
 }
 
 bool is_numeric(const char* arg) noexcept {
-    for (; *arg != '\0'; ++arg) {
-        if (*arg < '0' || *arg > '9') {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(arg, arg + std::strlen(arg), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 ServerArguments classify_arguments(int argc, char* const argv[], int first) noexcept {

@@ -1,10 +1,8 @@
 #include "client/console.h"
 
-#include "client/platform/terminal.h"
 #include "client/line_editor.h"
+#include "client/platform/terminal.h"
 #include "client/texts.h"
-
-#include <algorithm>
 
 namespace cmdclient {
 
@@ -17,7 +15,6 @@ constexpr std::size_t error_buffer_size = 1024;
 
 ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal) {
     ConsoleMode mode;
-    mode.quiet = options.quiet;
     mode.shows_each_chunk = output_terminal;
     const bool scripted = !options.commands.empty() || !options.files.empty();
     // With -c or -f there is no prompt to return to: Ctrl-C ends the run, as
@@ -27,14 +24,12 @@ ConsoleMode console_mode(const Options& options, bool output_terminal, bool inpu
     // Only then is the line editor's module loaded.
     mode.editor_prompt =
         mode.interactive && output_terminal && !options.quiet && line_editor_available();
-    // Lines typed at a terminal are on the screen already.
-    mode.echoes_lines = options.echo && !options.quiet && (scripted || !mode.interactive);
     return mode;
 }
 
-Console::Console(int out_fd, int err_fd, ConsoleMode mode)
+Console::Console(int out_fd, int err_fd, const Options& options, ConsoleMode mode)
     : out_("standard output", console_buffer_size, out_fd),
-      err_("standard error", error_buffer_size, err_fd), mode_(mode),
+      err_("standard error", error_buffer_size, err_fd), options_(options), mode_(mode),
       error_is_terminal_(platform::is_terminal(err_fd)) {
     out_.end_run_on_broken_pipe();
     if (mode_.editor_prompt) {
@@ -42,8 +37,8 @@ Console::Console(int out_fd, int err_fd, ConsoleMode mode)
     }
 }
 
-bool Console::open_log(const std::string& path, bool timestamps) {
-    if (!log_.open(path, timestamps)) {
+bool Console::open_log() {
+    if (options_.log_file && !log_.open(*options_.log_file, options_.timestamps)) {
         report_failure(log_.output());
         return false;
     }
@@ -51,7 +46,7 @@ bool Console::open_log(const std::string& path, bool timestamps) {
 }
 
 void Console::show_unless_quiet(std::string_view text) {
-    if (!mode_.quiet) {
+    if (!options_.quiet) {
         out_.write(text);
     }
     if (log_.active()) {
@@ -67,8 +62,7 @@ bool Console::flush() {
 }
 
 void Console::show_failure(std::string_view text) {
-    // A failure starts a line of its own at a terminal, and in the log, which
-    // keeps the terminal's form; a pipe's and a file's bytes stay as they are.
+    // The log keeps a terminal's form; a pipe's and a file's bytes stay as they are.
     if (mode_.shows_each_chunk && !out_.ends_line()) {
         out_.write("\n");
         out_.at_line_start();
@@ -77,7 +71,7 @@ void Console::show_failure(std::string_view text) {
         log_.end_line();
         log_.write(text);
     }
-    if (mode_.quiet) {
+    if (options_.quiet) {
         flush();
         err_.write(text);
         err_.flush();
@@ -90,25 +84,21 @@ void Console::break_line() {
     // The terminal echoes the key ("^C") where the cursor is: after a line
     // ended here, that is the start of a row, so the notice on standard error
     // starts the next one; a partly shown line is ended on standard output.
-    bool row_started = false;
-    if (mode_.shows_each_chunk) {
-        if (!out_.ends_line()) {
-            out_.write("\n");
-            out_.at_line_start();
-            row_started = true;
-        }
-        clear_before_prompt_ = true;
+    const bool line_open = mode_.shows_each_chunk && !out_.ends_line();
+    if (line_open) {
+        out_.write("\n");
+        out_.at_line_start();
     }
-    new_row_before_report_ = error_is_terminal_ && !row_started;
+    clear_before_prompt_ = mode_.shows_each_chunk;
+    new_row_before_report_ = error_is_terminal_ && !line_open;
 }
 
 void Console::prompt() {
     log_.prompt(); // held there until its line is read
-    if (mode_.quiet) {
+    if (options_.quiet) {
         return;
     }
-    if (clear_before_prompt_) {
-        clear_before_prompt_ = false;
+    if (std::exchange(clear_before_prompt_, false)) {
         out_.write(texts::clear_line);
     }
     if (mode_.editor_prompt) {
@@ -118,14 +108,9 @@ void Console::prompt() {
     }
 }
 
-bool Console::take_pending_prompt() noexcept {
-    const bool pending = prompt_pending_;
-    prompt_pending_ = false;
-    return pending;
-}
-
 void Console::line_read(const std::string& line) {
-    if (mode_.echoes_lines) {
+    // Lines typed at a terminal are on the screen already.
+    if (options_.echo && !options_.quiet && !mode_.interactive) {
         out_.write(line);
         out_.write("\n");
     }
@@ -151,8 +136,7 @@ void Console::line_dropped() {
 void Console::report(std::string_view message) {
     log_.report(message);
     flush();
-    if (new_row_before_report_) {
-        new_row_before_report_ = false;
+    if (std::exchange(new_row_before_report_, false)) {
         err_.write("\n");
     }
     err_.write(texts::error_prefix);
@@ -192,7 +176,7 @@ void Console::flush_before_ending(net::Clock::time_point deadline) {
 }
 
 void Console::finish() {
-    if (!mode_.quiet && take_pending_prompt()) {
+    if (take_pending_prompt()) {
         out_.write(texts::prompt); // the log holds it already
     }
     show_unless_quiet(texts::final_newline);

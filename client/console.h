@@ -1,6 +1,5 @@
 // The console as the client writes to it: standard output for the transcript,
-// standard error for the client's own complaints, and what kind of terminal,
-// if any, is on each end.
+// standard error for the client's own complaints, and the session log.
 #pragma once
 
 #include "client/arguments.h"
@@ -9,23 +8,24 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace cmdclient {
 
+// What the terminals on each end, if any, make of the run.
 struct ConsoleMode {
     bool shows_each_chunk = false; // output is a terminal: a person watches replies grow
     bool interactive = false;      // input is a terminal: Ctrl-C cancels instead of ending
     bool editor_prompt = false;    // the line editor draws the prompt itself
-    bool quiet = false;            // standard output carries the replies' text alone
-    bool echoes_lines = false;     // each line read is shown after its prompt (--echo)
 };
 
-// The mode `options` ask for, with output and input each a terminal or not.
+// The mode of a run with `options`, with output and input each a terminal or not.
 ConsoleMode console_mode(const Options& options, bool output_terminal, bool input_terminal);
 
 class Console {
   public:
-    Console(int out_fd, int err_fd, ConsoleMode mode);
+    // Reads -q, --echo, -L and -t from `options`, which outlive it.
+    Console(int out_fd, int err_fd, const Options& options, ConsoleMode mode);
 
     Console(const Console&) = delete;
     Console& operator=(const Console&) = delete;
@@ -34,14 +34,12 @@ class Console {
     // Standard output: the transcript, and where the line editor draws.
     Output& output() noexcept { return out_; }
 
-    // Opens the session log (-L), with timestamps (-t) if asked: false, and
-    // reported, when it cannot be.
-    bool open_log(const std::string& path, bool timestamps);
-    // The session log takes what the console shows.
+    // Opens the session log of -L, if asked for: false, and reported, when it cannot be.
+    bool open_log();
     bool logging() const noexcept { return log_.active(); }
     SessionLog& log() noexcept { return log_; }
 
-    // Shows reply text or the client's own words on standard output.
+    // Shows reply text or the client's own words on standard output, and logs them.
     void show(std::string_view text) {
         out_.write(text);
         if (log_.active()) {
@@ -50,51 +48,44 @@ class Console {
     }
     // Shows what is shown only when not quiet (the log takes it either way).
     void show_unless_quiet(std::string_view text);
-    // Shows one of the fixed failure texts ("Exception!", ...): on standard
-    // output, or on standard error when the console is quiet. At a terminal,
-    // and in the log, a partly shown line is ended first.
+    // Shows a fixed failure text ("Exception!"): on standard error when quiet;
+    // at a terminal, and in the log, on a line of its own.
     void show_failure(std::string_view text);
 
-    // At a terminal, a reply cut short by Ctrl-C ends its partly shown line,
-    // so that the notice stands on a line of its own, and the next prompt
-    // clears its line first: the terminal's own "^C" echo may have landed
-    // there. After a line that ended, the next report (the notice) starts a
-    // row of its own on a standard error that is a terminal, below the echo.
-    // Nothing changes on a pipe.
+    // After Ctrl-C cut a reply short: at a terminal, the notice and the next
+    // prompt each get a row of their own, clear of the "^C" echo. Nothing
+    // changes on a pipe.
     void break_line();
 
-    // Leaves the prompt "Ok> " for the next line (none when quiet). When the
-    // line editor draws prompts, it is only noted here and the editor draws it.
+    // Leaves the prompt "Ok> " for the next line (none when quiet), or notes it
+    // for the line editor to draw.
     void prompt();
-    // True (and cleared) when a prompt is waiting for the editor to draw it.
-    bool take_pending_prompt() noexcept;
+    // True, once, when a prompt waits for the editor to draw it.
+    bool take_pending_prompt() noexcept { return std::exchange(prompt_pending_, false); }
     // The line read at the prompt: echoed when asked, and logged.
     void line_read(const std::string& line);
-    // The line read is sent again (-r): shown as the line editor, if it
-    // draws the prompts, would show it typed, and as line_read() shows it.
+    // The line is sent again (-r): shown as if typed at the editor's prompt,
+    // then as line_read() shows it.
     void line_repeated(const std::string& line);
-    // The line being typed was dropped (Ctrl-C): the next prompt starts a
-    // new line on the screen; the log keeps its prompt for the next line.
+    // The line being typed was dropped (Ctrl-C): the next prompt starts a new
+    // line on the screen; the log keeps its prompt for the next line.
     void line_dropped();
 
-    // Writes out everything held for standard output, and the log. False if
-    // standard output cannot be (failed, or a stop signal came first); a log
-    // that fails is reported once and left, costing nothing else.
+    // Writes out standard output and the log: false if standard output cannot
+    // be (failed, or a stop signal came first); a failed log is reported once.
     bool flush();
 
-    // One line on standard error, "cmdclient: " first, after standard output
-    // has been written out so that the two appear in the order they happened.
+    // One line on standard error after "cmdclient: ", standard output written
+    // out first, so that the two keep their order.
     void report(std::string_view message);
-    // As report(), for a line that comes between a reply and its prompt: at a
-    // terminal, a reply that did not end its line gets the row's end from
-    // standard error, so that standard output stays as it would be without.
+    // As report(), between a reply and its prompt: at a terminal, standard
+    // error ends the reply's open row, leaving standard output as it was.
     void report_on_own_row(std::string_view message);
-    // Reports the first failure of `output` once: a script must not take the
-    // run for a clean one. True when it has failed.
+    // Reports the first failure of `output` once, so that no script takes the
+    // run for a clean one: true when it has failed.
     bool report_failure(Output& output);
 
-    // Closes the session log as the run ends; a failed close is reported as
-    // a failed write is, and costs nothing else.
+    // Closes the session log; a failed close is reported as a failed write is.
     void close_log();
 
     // Writes out both streams by `deadline`, as the run ends by a signal.
@@ -107,6 +98,7 @@ class Console {
     Output out_;
     Output err_;
     SessionLog log_;
+    const Options& options_;
     ConsoleMode mode_;
     bool prompt_pending_ = false;
     bool clear_before_prompt_ = false;

@@ -104,7 +104,7 @@ class Reply {
           // when the line editor draws it as part of the prompt, or when quiet,
           // or when a log is kept (which must see where the prompt starts).
           // (or the reply's time, which comes before the prompt).
-          strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
+          strip_marker_(!to_console || console_.mode().editor_prompt || session.options.quiet ||
                         console_.logging() || session.options.timing) {
         if (cancelled) {
             start_discarding();

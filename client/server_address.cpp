@@ -21,32 +21,24 @@ std::string quoted(const std::string& host) {
 // The looked-up way: fills `address` from the system's resolver.
 void look_up(ServerAddress& address, const Options& options, net::Deadline deadline) {
     const std::string& host = options.host;
-    const int port = options.port;
     address.named_by_address = true;
-    std::string name = host;
+    // Brackets hold an IPv6 address, never a name nor an IPv4 address.
     const bool bracketed = !host.empty() && host.front() == '[';
-    if (bracketed) {
-        // Brackets hold an IPv6 address, never a name nor an IPv4 address.
-        name = host.size() >= 3 && host.back() == ']' ? host.substr(1, host.size() - 2) : "";
-        if (name.find(':') == std::string::npos) {
-            address.problem = quoted(host) + texts::bad_host;
-            return;
-        }
-    } else if (host.empty()) {
+    const bool closed = host.size() >= 3 && host.back() == ']';
+    const std::string name = !bracketed ? host : closed ? host.substr(1, host.size() - 2) : "";
+    // Digits and dots are the client's own conversion's business, never a
+    // name's; nor is what the system would read as "127.1" or "0x7f000001".
+    const bool converted = !bracketed && host != "localhost";
+    const auto endpoint = converted ? net::endpoint_of(host, options.port) : std::nullopt;
+    if (host.empty() || (bracketed && name.find(':') == std::string::npos) ||
+        (converted && !endpoint && (digits_and_dots(host) || net::is_other_ipv4_form(host)))) {
         address.problem = quoted(host) + texts::bad_host;
         return;
-    } else if (host != "localhost") {
-        // Digits and dots are the client's own conversion's business, never a
-        // name's; nor is what the system would read as "127.1" or "0x7f000001".
-        if (const auto endpoint = net::endpoint_of(host, port)) {
-            address.candidates.push_back(*endpoint);
-        } else if (digits_and_dots(host) || net::is_other_ipv4_form(host)) {
-            address.problem = quoted(host) + texts::bad_host;
-            return;
-        }
     }
-    if (address.candidates.empty()) {
-        const net::Lookup found = net::look_up(name, port, bracketed, deadline);
+    if (endpoint) {
+        address.candidates.push_back(*endpoint);
+    } else {
+        const net::Lookup found = net::look_up(name, options.port, bracketed, deadline);
         using Status = net::Lookup::Status;
         switch (found.status) {
         case Status::found:
@@ -57,8 +49,8 @@ void look_up(ServerAddress& address, const Options& options, net::Deadline deadl
             return;
         case Status::timed_out:
             address.again = true;
-            address.problem =
-                "cannot look up '" + host + "': no answer in " + options.connect_timeout.value_or(Seconds{}).text + " s";
+            address.problem = "cannot look up '" + host + "': no answer in " +
+                              options.connect_timeout.value_or(Seconds{}).text + " s";
             return;
         case Status::again:
         case Status::failed:

@@ -21,11 +21,11 @@ struct ServerAddress {
     bool stopped = false; // a stop signal ended the lookup; it stays recorded
 };
 
-// The options' host and port. Without a lookup: "localhost" or a dotted-decimal address, never looked up
-// by name; any other text gives no candidates and says why. With one: a text
-// of digits and dots is still only converted, a name ("localhost" too) or an
-// IPv6 address ("::1", "fe80::1%eth0", "[::1]") is looked up by `deadline`,
-// and only the addresses of the family asked for are kept.
+// The options' host and port. Without a lookup: "localhost" or a dotted-decimal
+// address, any other text giving no candidates and saying why. With one: digits
+// and dots are still only converted; a name ("localhost" too) or an IPv6
+// address ("::1", "fe80::1%eth0", "[::1]") is looked up by `deadline`, keeping
+// only the addresses of the family asked for.
 ServerAddress server_address(const Options& options, net::Deadline deadline = {});
 
 } // namespace cmdclient

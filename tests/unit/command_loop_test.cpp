@@ -110,8 +110,8 @@ TEST_P(CommandLoop, SendsShowsAndEndsAsTheLinesSay) {
     mode.editor_prompt = c.editor_prompt;
     mode.interactive = c.interactive;
     net::catch_stop_signals();
-    cmdclient::Console console(out.fd(), err.fd(), mode);
     const cmdclient::Options options;
+    cmdclient::Console console(out.fd(), err.fd(), options, mode);
     cmdclient::Session session(console, options);
     std::vector<std::string> sent;
     session.connection = std::make_unique<ScriptedConnection>(c.chunks, sent);
@@ -206,8 +206,8 @@ TEST(BusyRelay, HearsAStopSignalThatNoWaitLetsIn) {
     const int nowhere = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     PipeOutput err;
     net::catch_stop_signals();
-    cmdclient::Console console(nowhere, err.fd(), {});
     const cmdclient::Options options;
+    cmdclient::Console console(nowhere, err.fd(), options, {});
     cmdclient::Session session(console, options);
     auto connection = std::make_unique<EndlessConnection>();
     EndlessConnection& endless = *connection;
