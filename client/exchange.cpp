@@ -11,23 +11,19 @@ namespace cmdclient {
 
 namespace {
 
-// How long to pause after the system ran short of memory or network buffers
-// for a send: long enough not to spin, short enough not to be noticed.
+// After a send the system was short of memory or buffers for: not to spin.
 constexpr std::chrono::milliseconds shortage_pause{10};
 
-// A reply that is always there is relayed without a wait, and only a wait
-// lets a stop signal in: after this many system receives without one, the
-// relay looks for a signal itself (at most 1 MiB, a millisecond or so).
+// Only a wait lets a stop signal in: a reply that is always there is looked
+// for one after this many receives without a wait (at most 1 MiB).
 constexpr unsigned receives_between_looks = 16;
 
-// Why the connection could not go on, for the report.
 struct Lost {
     bool timed_out = false;
     int error = 0; // the system's error number; 0: closed by the server
 };
 
-// Why the connection could not go on, in words: "connection to PEER closed
-// by the server".
+// Why the connection could not go on: "connection to PEER closed by the server".
 std::string lost_reason(const Session& session, const Lost& lost) {
     if (lost.timed_out) {
         return "no reply from " + session.peer + " for " + session.options.timeout->text + " s";
@@ -37,8 +33,7 @@ std::string lost_reason(const Session& session, const Lost& lost) {
                             : " lost: " + net::socket_error_text(lost.error));
 }
 
-// Says why the connection ended, connects again as at the start and says so:
-// going_on, failed (reported) or stopped.
+// Says why the connection ended and connects again: going_on, failed, stopped.
 Outcome reconnect(Session& session, const std::string& why) {
     session.console.report(why + texts::connecting_again);
     session.connection.reset();
@@ -49,9 +44,8 @@ Outcome reconnect(Session& session, const std::string& why) {
     return outcome;
 }
 
-// With --reconnect, right before a send: a connection that the server ended
-// while the client waited, with nothing of it left unread, is made again, and
-// nothing was lost. going_on, or how the new connect ended.
+// --reconnect, before a send: a connection the server ended while the client
+// waited (nothing lost) is made again. going_on, or how that connect ended.
 Outcome reconnect_if_ended(Session& session) {
     if (!session.connect_again || !session.connection->has_ended()) {
         return Outcome::going_on;
@@ -60,14 +54,12 @@ Outcome reconnect_if_ended(Session& session) {
 }
 
 // A reply lost with its connection: "Exception!" and the reason. With
-// --reconnect the client connects again and the session goes on with the next
-// command, never this one, the run then ending as failed; not when -e stops
-// the run there, nor after "terminate". going_on, failed (reported), stopped.
+// --reconnect (not with -e, nor after "terminate") the session goes on with the
+// next command over a new connection: going_on, failed (reported), stopped.
 Outcome lose_reply(Session& session, const std::string& command, const Lost& lost) {
     session.console.show_failure(texts::receive_failed);
     const std::string why = lost_reason(session, lost);
-    if (!session.connect_again || session.options.exit_on_error ||
-        command == grammar::terminate) {
+    if (!session.connect_again || session.options.exit_on_error || command == grammar::terminate) {
         session.console.report(why);
         return Outcome::failed;
     }
@@ -79,7 +71,7 @@ Outcome lose_reply(Session& session, const std::string& command, const Lost& los
     return outcome;
 }
 
-// --timing: how long the command took, from its send to the end of its reply.
+// --timing: from the command's send to the end of its reply.
 void report_time(Session& session, const std::string& command, net::Clock::time_point start,
                  bool cut_short) {
     if (!session.options.timing) {
@@ -89,21 +81,20 @@ void report_time(Session& session, const std::string& command, net::Clock::time_
     char took[48];
     std::snprintf(took, sizeof took, seconds < 1 ? "%.3f ms" : "%.3f s",
                   seconds < 1 ? seconds * 1000 : seconds);
-    session.console.report_on_own_row("'" + command + "': " + (cut_short ? "cut short after " : "") +
-                                      took);
+    session.console.report_on_own_row("'" + command +
+                                      "': " + (cut_short ? "cut short after " : "") + took);
 }
 
-// One reply's way from the connection to its output: the relay's chunk source
-// and its sink, and the decision of what a stop signal means meanwhile.
+// One reply's chunk source and sink for relay_reply(), and what a stop signal
+// means meanwhile.
 class Reply {
   public:
     Reply(Session& session, Output& out, bool to_console, bool cancelled)
         : session_(session), console_(session.console), out_(out),
           log_(to_console ? &session.console.log() : nullptr), to_console_(to_console),
-          // A file never gets the closing "Ok"; the console leaves it out only
-          // when the line editor draws it as part of the prompt, or when quiet,
-          // or when a log is kept (which must see where the prompt starts).
-          // (or the reply's time, which comes before the prompt).
+          // A file never gets the closing "Ok"; the console shows it as the
+          // prompt's start, unless the editor draws prompts, or quiet, or a log
+          // or the reply's time must come before the prompt.
           strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
                         console_.logging() || session.options.timing) {
         if (cancelled) {
@@ -115,12 +106,10 @@ class Reply {
     Reply& operator=(const Reply&) = delete;
 
     bool discarding() const noexcept { return discarding_; }
-    // Why the relay was cut short: failed (lost() says whether the connection
-    // was) or stopped.
+    // Why the relay was cut short: failed (lost(): the connection) or stopped.
     Outcome ending() const noexcept { return ending_; }
     const std::optional<Lost>& lost() const noexcept { return lost_; }
 
-    // The next chunk, waiting for it as long as it takes (or the timeout).
     bool read_chunk(std::string& chunk) {
         Connection& connection = *session_.connection;
         // Right after the command the answer is seldom there yet: wait at once
@@ -166,7 +155,6 @@ class Reply {
         }
     }
 
-    // The relay's sink.
     void write(std::string_view text) {
         if (discarding_) {
             chunk_discarded_ = true;
@@ -174,8 +162,7 @@ class Reply {
         }
         show(text);
     }
-    // The "O" held back from the chunk before is no closing "Ok" after all: it
-    // is written even when discarding, if that chunk came before the Ctrl-C.
+    // Written even when discarding, if its chunk came before the Ctrl-C.
     void write_held(std::string_view text) {
         if (!discarding_ || chunk_discarded_) {
             write(text);
@@ -224,8 +211,6 @@ class Reply {
         return end(Outcome::failed);
     }
 
-    // Ctrl-C at a terminal discards the rest of the reply; anything else,
-    // and Ctrl-C while discarding, ends the run.
     bool act_on_stop() {
         if (!stop_cancels(console_.mode().interactive, discarding_)) {
             return end(Outcome::stopped);
@@ -236,7 +221,7 @@ class Reply {
     }
 
     void start_discarding() {
-        // Whatever arrived before the interrupt stays: on screen, or in the file.
+        // What arrived before the interrupt stays.
         console_.break_line();
         session_.write_out();
         discarding_ = true;
@@ -258,9 +243,8 @@ class Reply {
     std::optional<Lost> lost_;
 };
 
-// Sends all of `command`, waiting while the connection takes nothing:
-// going_on, failed (`lost` says why) or stopped. A Ctrl-C meanwhile sets
-// `cancelled`: the reply, once it comes, is discarded.
+// Sends all of `command`: going_on, failed (`lost` says why) or stopped. A
+// Ctrl-C meanwhile sets `cancelled`: the reply is to be discarded.
 Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
     Connection& connection = *session.connection;
     std::string_view rest(command);
@@ -316,9 +300,7 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
 
 Outcome exchange(Session& session, const std::string& command, const std::string& target) {
     Console& console = session.console;
-    // Nothing is sent whose reply could not be shown: what is pending for
-    // standard output is written first, and one whose reader has gone ends
-    // the run as a write to it would.
+    // Nothing is sent whose reply could not be shown.
     console.flush();
     if (!console.output().check_reader()) {
         return Outcome::failed;
@@ -350,8 +332,7 @@ Outcome exchange(Session& session, const std::string& command, const std::string
             console.report_failure(session.reply_file);
         }
     }
-    Reply reply(session, to_console ? console.output() : session.reply_file, to_console,
-                cancelled);
+    Reply reply(session, to_console ? console.output() : session.reply_file, to_console, cancelled);
     const ReplyEnd end = relay_reply([&reply](std::string& text) { return reply.read_chunk(text); },
                                      session.chunk, reply);
     if (reply.ending() == Outcome::stopped) {

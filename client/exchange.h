@@ -7,27 +7,17 @@
 
 namespace cmdclient {
 
-// One command's round trip: sends `command` once, then relays the reply to
-// the console or, when `target` is not "stdout", into that file, replaced
-// afresh, and leaves the next prompt. What arrived is written out whenever the
-// client is about to wait, so a slow reply shows its progress on a pipe or in a
-// file. A file that cannot be opened or written costs one line on standard
-// error; the reply is still read to its end. A lost connection and a reply that
-// times out are reported, on the console and on standard error.
-//
-// A stop signal is decided here: Ctrl-C at a terminal discards the rest of
-// the reply (a second one ends the run); any other ends the run: `stopped`,
-// with what arrived still held for the entry point to write out.
-//
-// With --reconnect, a connection the server ended while the client waited is
-// made again before the send, and one lost during the reply after it (the
-// command is never sent again; the session then goes on). With --timing, the
-// reply's time goes to standard error before the next prompt.
-//
-// Returns going_on, cancelled (Ctrl-C at a terminal discarded the reply), or
-// why the run ends: command_failed ("Syntax error", or a reply file that
-// failed, when the session stops at one: the file's failure is then left for
-// the caller to report), failed (reported), stopped.
+// One command's round trip: sends `command` once, relays the reply to the
+// console or, when `target` is not "stdout", into that file (replaced), and
+// leaves the next prompt. What arrived is written out before every wait. A
+// reply file that fails costs one line on standard error; the reply is still
+// read to its end. Ctrl-C at a terminal discards the rest of the reply (a
+// second one ends the run); any other stop signal ends the run. --reconnect
+// makes again a connection found ended before the send or lost in the reply
+// (the command is never sent again); --timing reports the reply's time.
+// Returns going_on, cancelled (the reply was discarded), or why the run ends:
+// with -e, command_failed ("Syntax error", or a failed reply file, left for the
+// caller to report); failed (reported); stopped (what arrived still held).
 Outcome exchange(Session& session, const std::string& command, const std::string& target);
 
 } // namespace cmdclient
