@@ -5,6 +5,7 @@
 #include "client/reply_relay.h"
 #include "client/texts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace cmdclient {
@@ -44,33 +45,6 @@ Outcome reconnect(Session& session, const std::string& why) {
     return outcome;
 }
 
-// --reconnect, before a send: a connection the server ended while the client
-// waited (nothing lost) is made again. going_on, or how that connect ended.
-Outcome reconnect_if_ended(Session& session) {
-    if (!session.connect_again || !session.connection->has_ended()) {
-        return Outcome::going_on;
-    }
-    return reconnect(session, lost_reason(session, Lost{false, net::last_socket_error()}));
-}
-
-// A reply lost with its connection: "Exception!" and the reason. With
-// --reconnect (not with -e, nor after "terminate") the session goes on with the
-// next command over a new connection: going_on, failed (reported), stopped.
-Outcome lose_reply(Session& session, const std::string& command, const Lost& lost) {
-    session.console.show_failure(texts::receive_failed);
-    const std::string why = lost_reason(session, lost);
-    if (!session.connect_again || session.options.exit_on_error || command == grammar::terminate) {
-        session.console.report(why);
-        return Outcome::failed;
-    }
-    session.reply_lost = true;
-    const Outcome outcome = reconnect(session, why);
-    if (outcome == Outcome::going_on) {
-        session.console.prompt(); // for the next command
-    }
-    return outcome;
-}
-
 // --timing: from the command's send to the end of its reply.
 void report_time(Session& session, const std::string& command, net::Clock::time_point start,
                  bool cut_short) {
@@ -85,13 +59,33 @@ void report_time(Session& session, const std::string& command, net::Clock::time_
                                       "': " + (cut_short ? "cut short after " : "") + took);
 }
 
+// A reply lost with its connection: its time, "Exception!" and the reason. With
+// --reconnect (not with -e, nor after "terminate") the session goes on with the
+// next command over a new connection: going_on, failed (reported), stopped.
+Outcome lose_reply(Session& session, const std::string& command, const Lost& lost,
+                   net::Clock::time_point start) {
+    report_time(session, command, start, true);
+    session.console.show_failure(texts::receive_failed);
+    const std::string why = lost_reason(session, lost);
+    if (!session.connect_again || session.options.exit_on_error || command == grammar::terminate) {
+        session.console.report(why);
+        return Outcome::failed;
+    }
+    session.reply_lost = true;
+    const Outcome outcome = reconnect(session, why);
+    if (outcome == Outcome::going_on) {
+        session.console.prompt(); // for the next command
+    }
+    return outcome;
+}
+
 // One reply's chunk source and sink for relay_reply(), and what a stop signal
 // means meanwhile.
 class Reply {
   public:
-    Reply(Session& session, Output& out, bool to_console, bool cancelled)
-        : session_(session), console_(session.console), out_(out),
-          log_(to_console ? &session.console.log() : nullptr), to_console_(to_console),
+    Reply(Session& session, bool to_console, bool cancelled)
+        : session_(session), console_(session.console),
+          out_(to_console ? console_.output() : session.reply_file), to_console_(to_console),
           // A file never gets the closing "Ok"; the console shows it as the
           // prompt's start, unless the editor draws prompts, or quiet, or a log
           // or the reply's time must come before the prompt.
@@ -101,9 +95,6 @@ class Reply {
             start_discarding();
         }
     }
-
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
 
     bool discarding() const noexcept { return discarding_; }
     // Why the relay was cut short: failed (lost(): the connection) or stopped.
@@ -116,7 +107,7 @@ class Reply {
         // rather than spend a call to find nothing.
         bool wait = first_ && !connection.holds_received();
         first_ = false;
-        for (;;) {
+        for (;; wait = false) {
             if (!wait) {
                 // A chunk split from bytes received before came with the last one.
                 with_last_ = connection.holds_received();
@@ -128,29 +119,32 @@ class Reply {
                         return true;
                     }
                 } catch (const net::SocketException&) {
-                    return lose(Lost{false, net::last_socket_error()}, true);
+                    lost_ = Lost{false, net::last_socket_error()};
+                    // Shown before anything the relay still holds.
+                    if (lost_->error != 0) {
+                        char line[64];
+                        std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
+                                      lost_->error);
+                        console_.show_failure(line);
+                    }
+                    return end(Outcome::failed);
                 }
                 session_.write_out();
                 if (console_.output().error() != 0) {
                     return end(Outcome::failed);
                 }
             }
-            wait = false;
             receives_without_wait_ = 0;
-            switch (net::wait_for(connection.waitable(), net::Direction::readable,
-                                  net::deadline_after(value_of(session_.options.timeout)))) {
-            case net::WaitResult::ready:
-            case net::WaitResult::interrupted:
-                break;
-            case net::WaitResult::stop_signal:
-                if (!act_on_stop()) {
-                    return false;
-                }
-                break;
-            case net::WaitResult::timed_out:
-                return lose(Lost{true, 0}, false);
-            case net::WaitResult::failed:
-                return lose(Lost{false, net::last_socket_error()}, false);
+            const net::WaitResult waited =
+                net::wait_for(connection.waitable(), net::Direction::readable,
+                              net::deadline_after(value_of(session_.options.timeout)));
+            if (waited == net::WaitResult::timed_out || waited == net::WaitResult::failed) {
+                const bool timed_out = waited == net::WaitResult::timed_out;
+                lost_ = Lost{timed_out, timed_out ? 0 : net::last_socket_error()};
+                return end(Outcome::failed);
+            }
+            if (waited == net::WaitResult::stop_signal && !act_on_stop()) {
+                return false;
             }
         }
     }
@@ -164,12 +158,11 @@ class Reply {
     }
     // Written even when discarding, if its chunk came before the Ctrl-C.
     void write_held(std::string_view text) {
-        if (!discarding_ || chunk_discarded_) {
-            write(text);
+        if (discarding_ && chunk_discarded_) {
             return;
         }
         show(text);
-        if (to_console_) {
+        if (discarding_ && to_console_) {
             console_.break_line(); // it stands before the next prompt
         }
     }
@@ -187,9 +180,9 @@ class Reply {
   private:
     void show(std::string_view text) {
         out_.write(text);
-        if (log_ != nullptr && log_->active()) {
+        if (to_console_ && console_.logging()) {
             // The log takes what the console shows, stamped by its arrival.
-            with_last_ ? log_->write_with_last(text) : log_->write(text);
+            with_last_ ? console_.log().write_with_last(text) : console_.log().write(text);
             with_last_ = true; // the rest of this chunk
         }
     }
@@ -197,18 +190,6 @@ class Reply {
     bool end(Outcome outcome) {
         ending_ = outcome;
         return false;
-    }
-
-    bool lose(const Lost& lost, bool receive_failed) {
-        // Shown where the receive failed: before anything the relay still holds.
-        if (receive_failed && lost.error != 0) {
-            char line[64];
-            std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
-                          lost.error);
-            console_.show_failure(line);
-        }
-        lost_ = lost;
-        return end(Outcome::failed);
     }
 
     bool act_on_stop() {
@@ -231,7 +212,6 @@ class Reply {
     Session& session_;
     Console& console_;
     Output& out_;
-    SessionLog* log_; // where a reply shown on the console is also kept
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
@@ -257,40 +237,35 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
             lost.error = net::last_socket_error();
             return Outcome::failed;
         }
-        rest.remove_prefix(sent);
         if (sent > 0) {
+            rest.remove_prefix(sent);
             progress_deadline = net::deadline_after(value_of(session.options.timeout));
             continue;
         }
         const bool full = net::would_block(net::last_socket_error());
         net::Deadline deadline = progress_deadline;
-        if (!full) {
+        if (!full) { // short of memory or buffers: pause, and try again
             const auto pause_end = net::Clock::now() + shortage_pause;
-            if (!deadline || pause_end < *deadline) {
-                deadline = pause_end;
-            }
+            deadline = deadline ? std::min(*deadline, pause_end) : pause_end;
         }
-        switch (net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
-                              net::Direction::writable, deadline)) {
-        case net::WaitResult::ready:
-        case net::WaitResult::interrupted:
-            break;
-        case net::WaitResult::stop_signal:
+        const net::WaitResult waited =
+            net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
+                          net::Direction::writable, deadline);
+        if (waited == net::WaitResult::failed) {
+            lost.error = net::last_socket_error();
+            return Outcome::failed;
+        }
+        if (waited == net::WaitResult::timed_out && progress_deadline &&
+            net::Clock::now() >= *progress_deadline) {
+            lost.timed_out = true;
+            return Outcome::failed;
+        }
+        if (waited == net::WaitResult::stop_signal) {
             if (!stop_cancels(session.console.mode().interactive, cancelled)) {
                 return Outcome::stopped;
             }
             net::take_stop_signal();
             cancelled = true;
-            break;
-        case net::WaitResult::timed_out:
-            if (progress_deadline && net::Clock::now() >= *progress_deadline) {
-                lost.timed_out = true;
-                return Outcome::failed;
-            }
-            break;
-        case net::WaitResult::failed:
-            lost.error = net::last_socket_error();
-            return Outcome::failed;
         }
     }
     return Outcome::going_on;
@@ -305,63 +280,55 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     if (!console.output().check_reader()) {
         return Outcome::failed;
     }
-    const Outcome connected = reconnect_if_ended(session);
-    if (connected != Outcome::going_on) {
-        return connected;
+    // --reconnect: a connection the server ended while the client waited is
+    // made again before the send, and nothing was lost.
+    if (session.connect_again && session.connection->has_ended()) {
+        const Outcome connected =
+            reconnect(session, lost_reason(session, Lost{false, net::last_socket_error()}));
+        if (connected != Outcome::going_on) {
+            return connected;
+        }
     }
     const auto start = net::Clock::now();
     Lost lost;
     bool cancelled = false;
     const Outcome sent = send_command(session, command, lost, cancelled);
-    if (sent == Outcome::failed) {
-        // Nothing of the reply can come over a connection that failed.
-        report_time(session, command, start, true);
-        return lose_reply(session, command, lost);
-    }
     if (sent != Outcome::going_on) {
-        return sent;
+        return sent == Outcome::failed ? lose_reply(session, command, lost, start) : sent;
     }
 
     const bool to_console = target == grammar::console_target;
-    // With -e a lost reply stops the run, and the loop names its failure.
-    const bool stops_at_lost_reply = session.options.exit_on_error;
+    // With -e a failed reply file stops the run, and the loop names its failure.
+    const bool exit_on_error = session.options.exit_on_error;
     if (!to_console) {
         // Messages name the file as opened: "~/" in its place is the home folder.
         const std::string path = platform::expand_home(target);
-        if (!session.reply_file.open(path, "reply file '" + path + "'") && !stops_at_lost_reply) {
+        if (!session.reply_file.open(path, "reply file '" + path + "'") && !exit_on_error) {
             console.report_failure(session.reply_file);
         }
     }
-    Reply reply(session, to_console ? console.output() : session.reply_file, to_console, cancelled);
+    Reply reply(session, to_console, cancelled);
     const ReplyEnd end = relay_reply([&reply](std::string& text) { return reply.read_chunk(text); },
                                      session.chunk, reply);
     if (reply.ending() == Outcome::stopped) {
-        if (stops_at_lost_reply) {
+        if (exit_on_error) {
             console.report_failure(session.reply_file);
         }
         return Outcome::stopped; // what arrived is written out as the run ends
     }
     session.reply_file.close();
-    const bool reply_lost = session.reply_file.error() != 0;
-    if (!stops_at_lost_reply || end == ReplyEnd::cut_short) {
+    if (!exit_on_error || end == ReplyEnd::cut_short) {
         console.report_failure(session.reply_file);
     }
-    const Outcome after_reply = stops_at_lost_reply && reply_lost ? Outcome::command_failed
-                                : reply.discarding()              ? Outcome::cancelled
-                                                                  : Outcome::going_on;
-
-    if (end != ReplyEnd::cut_short) {
-        report_time(session, command, start, false);
-    }
-    switch (end) {
-    case ReplyEnd::end_marker:
-        if (reply.strips_marker() || reply.discarding()) {
-            console.prompt();
-        } else {
-            console.show(texts::prompt_rest);
+    if (end == ReplyEnd::cut_short) {
+        if (!reply.lost()) {
+            return reply.ending();
         }
-        return after_reply;
-    case ReplyEnd::syntax_error:
+        session.write_out();
+        return lose_reply(session, command, *reply.lost(), start);
+    }
+    report_time(session, command, start, false);
+    if (end == ReplyEnd::syntax_error) {
         // Quiet, only text that went to the console is ended by the newline.
         if (to_console) {
             console.show(texts::after_syntax_error);
@@ -369,16 +336,17 @@ Outcome exchange(Session& session, const std::string& command, const std::string
             console.show_unless_quiet(texts::after_syntax_error);
         }
         console.prompt();
-        return session.options.exit_on_error ? Outcome::command_failed : after_reply;
-    case ReplyEnd::cut_short:
-        break;
+        if (exit_on_error) {
+            return Outcome::command_failed;
+        }
+    } else if (reply.strips_marker() || reply.discarding()) {
+        console.prompt();
+    } else {
+        console.show(texts::prompt_rest);
     }
-    if (reply.lost()) {
-        session.write_out();
-        report_time(session, command, start, true);
-        return lose_reply(session, command, *reply.lost());
-    }
-    return reply.ending();
+    return exit_on_error && session.reply_file.error() != 0 ? Outcome::command_failed
+           : reply.discarding()                             ? Outcome::cancelled
+                                                            : Outcome::going_on;
 }
 
 } // namespace cmdclient
