@@ -17,13 +17,14 @@ namespace {
 Outcome send_repeatedly(Session& session, const std::string& line, const std::string& command,
                         const std::string& target) {
     Console& console = session.console;
-    for (int sent = 1;; ++sent) {
+    // -r 0 sends until stopped, counting nothing that could overflow.
+    for (int left = session.options.repeat;;) {
         const Outcome outcome = exchange(session, command, target);
         if (outcome == Outcome::cancelled) {
             return Outcome::going_on;
         }
         if (outcome != Outcome::going_on || command == grammar::terminate ||
-            (session.options.repeat != 0 && sent >= session.options.repeat)) {
+            (left != 0 && --left == 0)) {
             return outcome;
         }
         // The pause is the one wait, which hears stop signals.
@@ -47,9 +48,6 @@ Outcome send_repeatedly(Session& session, const std::string& line, const std::st
             return Outcome::failed;
         }
         console.line_repeated(line);
-        if (session.options.repeat == 0) {
-            sent = 0; // until stopped: no count to overflow
-        }
     }
 }
 
