@@ -16,18 +16,10 @@ enum class Outcome {
 };
 
 inline int exit_status(Outcome outcome) noexcept {
-    switch (outcome) {
-    case Outcome::going_on:
-    case Outcome::cancelled:
-    case Outcome::ended:
-        return 0;
-    case Outcome::command_failed:
+    if (outcome == Outcome::command_failed) {
         return 3; // apart from 1, so that a script can tell them
-    case Outcome::failed:
-    case Outcome::stopped:
-        break;
     }
-    return 1;
+    return outcome == Outcome::failed || outcome == Outcome::stopped ? 1 : 0;
 }
 
 // True when the recorded stop signal cancels what the user waits for (the typed
