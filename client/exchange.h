@@ -7,17 +7,15 @@
 
 namespace cmdclient {
 
-// One command's round trip: sends `command` once, relays the reply to the
-// console or, when `target` is not "stdout", into that file (replaced), and
-// leaves the next prompt. What arrived is written out before every wait. A
-// reply file that fails costs one line on standard error; the reply is still
-// read to its end. Ctrl-C at a terminal discards the rest of the reply (a
-// second one ends the run); any other stop signal ends the run. --reconnect
-// makes again a connection found ended before the send or lost in the reply
-// (the command is never sent again); --timing reports the reply's time.
-// Returns going_on, cancelled (the reply was discarded), or why the run ends:
-// with -e, command_failed ("Syntax error", or a failed reply file, left for the
-// caller to report); failed (reported); stopped (what arrived still held).
+// One command's round trip: sends `command` once and relays the reply to the
+// console or, when `target` is not "stdout", into that file (replaced), then
+// leaves the next prompt. A failed reply file costs a line on standard error,
+// and the reply is still read to its end. Ctrl-C at a terminal discards the
+// rest of the reply (a second one ends the run); another stop signal ends it.
+// --reconnect makes a lost connection again, never sending the command again.
+// Returns going_on, cancelled (discarded), or why the run ends: command_failed
+// (with -e: "Syntax error" or a failed reply file, left for the caller to
+// report), failed (reported) or stopped.
 Outcome exchange(Session& session, const std::string& command, const std::string& target);
 
 } // namespace cmdclient

@@ -16,19 +16,15 @@ enum class ReplyEnd {
     cut_short,    // the reader or the sink ended it early, for reasons of its own
 };
 
-// Relays one reply. `read_chunk(std::string&)` fills the text with the next
-// chunk: true, or false when the reply cannot go on (a lost connection, say).
-// `sink` takes the reply's bytes in order, never accumulated, by write(); with
-// strips_marker() true the closing "Ok" is left out of them, and a trailing "O"
-// held back (below) comes by write_held() once it is not the marker's after
-// all; after_chunk(), after each chunk that did not end the reply: false ends
-// the relay there.
-//
-// Chunks are judged at receive boundaries, never joined: a chunk ending in "Ok"
-// ends the reply (the server's closing "Ok" doubles as the start of the next
-// prompt "Ok> "), and so does a chunk that is exactly "Syntax error". A network
-// may cut the closing "Ok" between two receives, so a chunk that is exactly "k"
-// also ends it when the text so far ends in "O".
+// Relays one reply: `read_chunk(std::string&)` fills in the next chunk (false:
+// the reply cannot go on); `sink` takes its bytes in order by write() and, when
+// strips_marker(), without the closing "Ok", a trailing "O" held back for
+// write_held() until the next chunk shows it is not the marker's; after each
+// chunk that did not end the reply, after_chunk() false ends the relay there.
+// Chunks are judged at receive boundaries, never joined: one ending in "Ok"
+// ends the reply (the closing "Ok" doubles as the start of the prompt "Ok> "),
+// as does one that is exactly "Syntax error", or "k" after text ending in "O"
+// (a network may cut the "Ok" between two receives).
 template <typename ReadChunk, typename Sink>
 ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
     const bool strip = sink.strips_marker();
