@@ -19,19 +19,14 @@ constexpr std::chrono::milliseconds shortage_pause{10};
 // for one after this many receives without a wait (at most 1 MiB).
 constexpr unsigned receives_between_looks = 16;
 
-struct Lost {
-    bool timed_out = false;
-    int error = 0; // the system's error number; 0: closed by the server
-};
-
-// Why the connection could not go on: "connection to PEER closed by the server".
-std::string lost_reason(const Session& session, const Lost& lost) {
-    if (lost.timed_out) {
+// Why the connection could not go on (`error` 0: the server closed it).
+std::string lost_reason(const Session& session, bool timed_out, int error) {
+    if (timed_out) {
         return "no reply from " + session.peer + " for " + session.options.timeout->text + " s";
     }
     return "connection to " + session.peer +
-           (lost.error == 0 ? std::string(" closed by the server")
-                            : " lost: " + net::socket_error_text(lost.error));
+           (error == 0 ? std::string(" closed by the server")
+                       : " lost: " + net::socket_error_text(error));
 }
 
 // Says why the connection ended and connects again: going_on, failed, stopped.
@@ -59,14 +54,12 @@ void report_time(Session& session, const std::string& command, net::Clock::time_
                                       "': " + (cut_short ? "cut short after " : "") + took);
 }
 
-// A reply lost with its connection: its time, "Exception!" and the reason. With
-// --reconnect (not with -e, nor after "terminate") the session goes on with the
-// next command over a new connection: going_on, failed (reported), stopped.
-Outcome lose_reply(Session& session, const std::string& command, const Lost& lost,
+// A lost reply: its time, "Exception!", `why`; with --reconnect (not with -e, nor
+// after "terminate") a new connection for the next command: as reconnect().
+Outcome lose_reply(Session& session, const std::string& command, const std::string& why,
                    net::Clock::time_point start) {
     report_time(session, command, start, true);
     session.console.show_failure(texts::receive_failed);
-    const std::string why = lost_reason(session, lost);
     if (!session.connect_again || session.options.exit_on_error || command == grammar::terminate) {
         session.console.report(why);
         return Outcome::failed;
@@ -79,8 +72,7 @@ Outcome lose_reply(Session& session, const std::string& command, const Lost& los
     return outcome;
 }
 
-// One reply's chunk source and sink for relay_reply(), and what a stop signal
-// means meanwhile.
+// The chunk source and sink of one reply's relay, deciding what stop signals mean.
 class Reply {
   public:
     Reply(Session& session, bool to_console, bool cancelled)
@@ -99,12 +91,11 @@ class Reply {
     bool discarding() const noexcept { return discarding_; }
     // Why the relay was cut short: failed (lost(): the connection) or stopped.
     Outcome ending() const noexcept { return ending_; }
-    const std::optional<Lost>& lost() const noexcept { return lost_; }
+    const std::string& lost() const noexcept { return lost_; } // why, if it was
 
     bool read_chunk(std::string& chunk) {
         Connection& connection = *session_.connection;
-        // Right after the command the answer is seldom there yet: wait at once
-        // rather than spend a call to find nothing.
+        // Right after the send the answer is seldom there: wait, not receive, first.
         bool wait = first_ && !connection.holds_received();
         first_ = false;
         for (;; wait = false) {
@@ -119,14 +110,15 @@ class Reply {
                         return true;
                     }
                 } catch (const net::SocketException&) {
-                    lost_ = Lost{false, net::last_socket_error()};
+                    const int error = net::last_socket_error();
                     // Shown before anything the relay still holds.
-                    if (lost_->error != 0) {
+                    if (error != 0) {
                         char line[64];
                         std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
-                                      lost_->error);
+                                      error);
                         console_.show_failure(line);
                     }
+                    lost_ = lost_reason(session_, false, error);
                     return end(Outcome::failed);
                 }
                 session_.write_out();
@@ -139,8 +131,8 @@ class Reply {
                 net::wait_for(connection.waitable(), net::Direction::readable,
                               net::deadline_after(value_of(session_.options.timeout)));
             if (waited == net::WaitResult::timed_out || waited == net::WaitResult::failed) {
-                const bool timed_out = waited == net::WaitResult::timed_out;
-                lost_ = Lost{timed_out, timed_out ? 0 : net::last_socket_error()};
+                lost_ = lost_reason(session_, waited == net::WaitResult::timed_out,
+                                    net::last_socket_error());
                 return end(Outcome::failed);
             }
             if (waited == net::WaitResult::stop_signal && !act_on_stop()) {
@@ -220,12 +212,13 @@ class Reply {
     bool discarding_ = false;
     bool chunk_discarded_ = false; // a chunk came after the Ctrl-C
     Outcome ending_ = Outcome::going_on;
-    std::optional<Lost> lost_;
+    std::string lost_;
 };
 
 // Sends all of `command`: going_on, failed (`lost` says why) or stopped. A
 // Ctrl-C meanwhile sets `cancelled`: the reply is to be discarded.
-Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
+Outcome send_command(Session& session, const std::string& command, std::string& lost,
+                     bool& cancelled) {
     Connection& connection = *session.connection;
     std::string_view rest(command);
     net::Deadline progress_deadline = net::deadline_after(value_of(session.options.timeout));
@@ -234,7 +227,7 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
         try {
             sent = connection.write(rest);
         } catch (const net::SocketException&) {
-            lost.error = net::last_socket_error();
+            lost = lost_reason(session, false, net::last_socket_error());
             return Outcome::failed;
         }
         if (sent > 0) {
@@ -251,13 +244,11 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
         const net::WaitResult waited =
             net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
                           net::Direction::writable, deadline);
-        if (waited == net::WaitResult::failed) {
-            lost.error = net::last_socket_error();
-            return Outcome::failed;
-        }
-        if (waited == net::WaitResult::timed_out && progress_deadline &&
-            net::Clock::now() >= *progress_deadline) {
-            lost.timed_out = true;
+        if (waited == net::WaitResult::failed ||
+            (waited == net::WaitResult::timed_out && progress_deadline &&
+             net::Clock::now() >= *progress_deadline)) {
+            lost = lost_reason(session, waited == net::WaitResult::timed_out,
+                               net::last_socket_error());
             return Outcome::failed;
         }
         if (waited == net::WaitResult::stop_signal) {
@@ -280,17 +271,16 @@ Outcome exchange(Session& session, const std::string& command, const std::string
     if (!console.output().check_reader()) {
         return Outcome::failed;
     }
-    // --reconnect: a connection the server ended while the client waited is
-    // made again before the send, and nothing was lost.
+    // --reconnect: a connection the server ended meanwhile is made again first.
     if (session.connect_again && session.connection->has_ended()) {
         const Outcome connected =
-            reconnect(session, lost_reason(session, Lost{false, net::last_socket_error()}));
+            reconnect(session, lost_reason(session, false, net::last_socket_error()));
         if (connected != Outcome::going_on) {
             return connected;
         }
     }
     const auto start = net::Clock::now();
-    Lost lost;
+    std::string lost;
     bool cancelled = false;
     const Outcome sent = send_command(session, command, lost, cancelled);
     if (sent != Outcome::going_on) {
@@ -321,32 +311,27 @@ Outcome exchange(Session& session, const std::string& command, const std::string
         console.report_failure(session.reply_file);
     }
     if (end == ReplyEnd::cut_short) {
-        if (!reply.lost()) {
+        if (reply.lost().empty()) {
             return reply.ending();
         }
         session.write_out();
-        return lose_reply(session, command, *reply.lost(), start);
+        return lose_reply(session, command, reply.lost(), start);
     }
     report_time(session, command, start, false);
-    if (end == ReplyEnd::syntax_error) {
+    const bool syntax_error = end == ReplyEnd::syntax_error;
+    if (syntax_error) {
         // Quiet, only text that went to the console is ended by the newline.
-        if (to_console) {
-            console.show(texts::after_syntax_error);
-        } else {
-            console.show_unless_quiet(texts::after_syntax_error);
-        }
-        console.prompt();
-        if (exit_on_error) {
-            return Outcome::command_failed;
-        }
-    } else if (reply.strips_marker() || reply.discarding()) {
+        to_console ? console.show(texts::after_syntax_error)
+                   : console.show_unless_quiet(texts::after_syntax_error);
+    }
+    if (syntax_error || reply.strips_marker() || reply.discarding()) {
         console.prompt();
     } else {
         console.show(texts::prompt_rest);
     }
-    return exit_on_error && session.reply_file.error() != 0 ? Outcome::command_failed
-           : reply.discarding()                             ? Outcome::cancelled
-                                                            : Outcome::going_on;
+    return exit_on_error && (syntax_error || session.reply_file.error() != 0)
+               ? Outcome::command_failed
+               : (reply.discarding() ? Outcome::cancelled : Outcome::going_on);
 }
 
 } // namespace cmdclient
