@@ -24,8 +24,7 @@ void split_redirection(std::string& command, std::string& target) {
     }
     target = command.substr(name);
     command.erase(command.find(grammar::redirect_mark));
-    const auto last = command.find_last_not_of(' ');
-    command.erase(last == std::string::npos ? 0 : last + 1);
+    command.erase(command.find_last_not_of(' ') + 1); // npos + 1: all of it
 }
 
 } // namespace cmdclient

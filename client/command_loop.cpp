@@ -113,11 +113,8 @@ Outcome command_loop(Session& session, LineSource& lines) {
             console.report(lines.line_label(number) + ": '" + command +
                            "': " + (why.empty() ? texts::syntax_error : why));
         }
-        if (outcome != Outcome::going_on) {
-            return outcome;
-        }
-        if (command == grammar::terminate) {
-            return Outcome::ended;
+        if (outcome != Outcome::going_on || command == grammar::terminate) {
+            return outcome == Outcome::going_on ? Outcome::ended : outcome;
         }
     }
 }
