@@ -10,10 +10,8 @@ namespace cmdclient {
 namespace grammar {
 
 inline constexpr char redirect_mark = '>';
-// Ends the run; nothing is sent.
-inline constexpr const char* quit = "quit";
-// Sent like any command; the run ends after its reply.
-inline constexpr const char* terminate = "terminate";
+inline constexpr const char* quit = "quit";           // ends the run; nothing is sent
+inline constexpr const char* terminate = "terminate"; // sent; the run ends after its reply
 // The target that means the console (exact text: a file so named cannot be one).
 inline constexpr const char* console_target = "stdout";
 
@@ -26,10 +24,9 @@ std::string_view command_part(std::string_view line) noexcept;
 
 } // namespace grammar
 
-// Splits an optional redirection off `command`: the target is what follows
-// target_start(), the command keeps what came before the '>', less its trailing
-// spaces. Without a '>' the command stays as typed and the target is
-// grammar::console_target.
+// Splits an optional redirection off `command`: the target from target_start(),
+// the command before the '>' less its trailing spaces. Without a '>' the command
+// stays as typed and the target is grammar::console_target.
 void split_redirection(std::string& command, std::string& target);
 
 } // namespace cmdclient

@@ -10,10 +10,8 @@ namespace cmdclient {
 
 namespace {
 
-// Sends the command of `line` as often as -r asks (once for "terminate"), -i
-// seconds apart, its line shown again after the prompt each time: going_on, or
-// the first outcome that ends the run. Ctrl-C at a terminal, during a reply or
-// the pause, ends the repetitions instead.
+// Sends the command of `line` as -r and -i ask (once for "terminate"): going_on,
+// or the first outcome that ends the run. Ctrl-C at a terminal ends the repeats.
 Outcome send_repeatedly(Session& session, const std::string& line, const std::string& command,
                         const std::string& target) {
     Console& console = session.console;
@@ -42,7 +40,6 @@ Outcome send_repeatedly(Session& session, const std::string& line, const std::st
             console.prompt();
             return Outcome::going_on;
         }
-        // Nothing more is sent once standard output fails.
         console.flush();
         if (console.output().error() != 0) {
             return Outcome::failed;
@@ -61,8 +58,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
     std::size_t number = 0; // of the line read last, empty ones included
     console.prompt();
     for (;;) {
-        // Everything shown so far must be visible while we wait for the user;
-        // once standard output fails, nothing more is sent.
+        // All shown is seen while the user types; failed output sends no more.
         console.flush();
         if (console.output().error() != 0) {
             return Outcome::failed;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace cmdclient {
 
@@ -96,8 +97,7 @@ class Reply {
     bool read_chunk(std::string& chunk) {
         Connection& connection = *session_.connection;
         // Right after the send the answer is seldom there: wait, not receive, first.
-        bool wait = first_ && !connection.holds_received();
-        first_ = false;
+        bool wait = std::exchange(first_, false) && !connection.holds_received();
         for (;; wait = false) {
             if (!wait) {
                 // A chunk split from bytes received before came with the last one.

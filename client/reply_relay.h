@@ -32,16 +32,14 @@ ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
     while (read_chunk(chunk)) {
         const std::string_view text(chunk);
         if (!text.empty()) { // an empty text changes nothing of what came before
-            if (ends_in_o) {
-                if (text == "k") {
-                    if (!strip) {
-                        sink.write(text);
-                    }
-                    return ReplyEnd::end_marker;
+            if (ends_in_o && text == "k") {
+                if (!strip) {
+                    sink.write(text);
                 }
-                if (strip) {
-                    sink.write_held("O");
-                }
+                return ReplyEnd::end_marker;
+            }
+            if (ends_in_o && strip) {
+                sink.write_held("O");
             }
             if (text.size() >= 2 && text.substr(text.size() - 2) == "Ok") {
                 sink.write(strip ? text.substr(0, text.size() - 2) : text);
