@@ -79,9 +79,8 @@ class Reply {
     Reply(Session& session, bool to_console, bool cancelled)
         : session_(session), console_(session.console),
           out_(to_console ? console_.output() : session.reply_file), to_console_(to_console),
-          // A file never gets the closing "Ok"; the console shows it as the
-          // prompt's start, unless the editor draws prompts, or quiet, or a log
-          // or the reply's time must come before the prompt.
+          // A file never gets the closing "Ok"; the console shows it as the prompt's
+          // start unless the editor draws prompts, or quiet, or a log or time must come first.
           strip_marker_(!to_console || console_.mode().editor_prompt || console_.mode().quiet ||
                         console_.logging() || session.options.timing) {
         if (cancelled) {

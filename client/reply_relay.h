@@ -1,6 +1,5 @@
-// Relaying one reply: the server's text arrives in chunks of at most 500 bytes
-// and goes, chunk by chunk, to the console or a redirect file. The rules are
-// kept apart from all input and output, so tests feed them chunks made in memory.
+// Relaying one reply, chunk by chunk (500 bytes at most), to the console or a reply
+// file; apart from all input and output, so that tests feed it chunks made in memory.
 #pragma once
 
 #include <string>

@@ -29,8 +29,7 @@ struct Session {
     Output reply_file{"reply file", std::size_t{256} << 10};
     std::unique_ptr<Connection> connection;
     std::string peer; // names the server in messages: "HOST port PORT"
-    // --reconnect: connects again as at the start (going_on, failed: reported,
-    // or stopped); none: a lost connection ends the run.
+    // --reconnect: connects again as at the start; none: a lost connection ends the run.
     std::function<Outcome()> connect_again;
     // A reply was lost and the session went on: the run cannot end as a clean one.
     bool reply_lost = false;
