@@ -1,8 +1,8 @@
 #include "client/command_grammar.h"
 
-namespace cmdclient::grammar {
+namespace cmdclient {
 
-std::size_t target_start(std::string_view line) noexcept {
+std::size_t grammar::target_start(std::string_view line) noexcept {
     const auto arrow = line.find(redirect_mark);
     if (arrow == std::string_view::npos) {
         return arrow;
@@ -12,13 +12,9 @@ std::size_t target_start(std::string_view line) noexcept {
     return name == std::string_view::npos ? line.size() : name;
 }
 
-std::string_view command_part(std::string_view line) noexcept {
+std::string_view grammar::command_part(std::string_view line) noexcept {
     return line.substr(0, line.find(redirect_mark));
 }
-
-} // namespace cmdclient::grammar
-
-namespace cmdclient {
 
 void split_redirection(std::string& command, std::string& target) {
     const auto name = grammar::target_start(command);
@@ -28,8 +24,7 @@ void split_redirection(std::string& command, std::string& target) {
     }
     target = command.substr(name);
     command.erase(command.find(grammar::redirect_mark));
-    const auto last = command.find_last_not_of(' ');
-    command.erase(last == std::string::npos ? 0 : last + 1);
+    command.erase(command.find_last_not_of(' ') + 1); // npos + 1: all of it
 }
 
 } // namespace cmdclient

@@ -1,7 +1,6 @@
 #include "client/command_loop.h"
 
 #include "client/command_grammar.h"
-#include "client/platform/files.h"
 #include "client/exchange.h"
 #include "client/texts.h"
 
@@ -11,57 +10,41 @@ namespace cmdclient {
 
 namespace {
 
-// The pause of -i between two repetitions of a line, in the one wait, which
-// hears stop signals: going_on, or stopped. Ctrl-C at a terminal (here, or
-// during the reply before) ends the repetitions instead: cancelled, with a
-// fresh prompt.
-Outcome pause_between_repetitions(Session& session) {
-    Console& console = session.console;
-    if (session.options.interval.value > 0 && net::pending_stop_signal() == 0) {
-        session.write_out();
-        net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
-                      net::deadline_after(session.options.interval.value));
-    }
-    if (net::pending_stop_signal() == 0) {
-        return Outcome::going_on;
-    }
-    if (!stop_cancels(console.mode().interactive, false)) {
-        return Outcome::stopped;
-    }
-    net::take_stop_signal();
-    console.break_line();
-    console.prompt();
-    return Outcome::cancelled;
-}
-
-// Sends the command of `line` as often as -r asks (once for "terminate"),
-// each time a whole exchange of its own, its line shown again after the
-// prompt: going_on, or the first outcome that ends the run.
+// Sends the command of `line` as -r and -i ask (once for "terminate"): going_on,
+// or the first outcome that ends the run. Ctrl-C at a terminal ends the repeats.
 Outcome send_repeatedly(Session& session, const std::string& line, const std::string& command,
                         const std::string& target) {
     Console& console = session.console;
-    for (int sent = 1;; ++sent) {
+    // -r 0 sends until stopped, counting nothing that could overflow.
+    for (int left = session.options.repeat;;) {
         const Outcome outcome = exchange(session, command, target);
         if (outcome == Outcome::cancelled) {
-            return Outcome::going_on; // Ctrl-C also ends the repetitions
+            return Outcome::going_on;
         }
         if (outcome != Outcome::going_on || command == grammar::terminate ||
-            (session.options.repeat != 0 && sent >= session.options.repeat)) {
+            (left != 0 && --left == 0)) {
             return outcome;
         }
-        const Outcome paused = pause_between_repetitions(session);
-        if (paused != Outcome::going_on) {
-            return paused == Outcome::cancelled ? Outcome::going_on : paused;
+        // The pause is the one wait, which hears stop signals.
+        if (session.options.interval.value > 0 && net::pending_stop_signal() == 0) {
+            session.write_out();
+            net::wait_for(net::nothing_to_wait_on, net::Direction::readable,
+                          net::deadline_after(session.options.interval.value));
         }
-        // Nothing more is sent once standard output fails.
+        if (net::pending_stop_signal() != 0) {
+            if (!stop_cancels(console.mode().interactive, false)) {
+                return Outcome::stopped;
+            }
+            net::take_stop_signal();
+            console.break_line();
+            console.prompt();
+            return Outcome::going_on;
+        }
         console.flush();
         if (console.output().error() != 0) {
             return Outcome::failed;
         }
         console.line_repeated(line);
-        if (session.options.repeat == 0) {
-            sent = 0; // until stopped: no count to overflow
-        }
     }
 }
 
@@ -75,8 +58,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
     std::size_t number = 0; // of the line read last, empty ones included
     console.prompt();
     for (;;) {
-        // Everything shown so far must be visible while we wait for the user;
-        // once standard output fails, nothing more is sent.
+        // All shown is seen while the user types; failed output sends no more.
         console.flush();
         if (console.output().error() != 0) {
             return Outcome::failed;
@@ -91,8 +73,7 @@ Outcome command_loop(Session& session, LineSource& lines) {
                 return Outcome::stopped;
             }
             net::take_stop_signal();
-            // Like a shell: the typed line is dropped and a fresh prompt
-            // starts on the next line (the editor has moved there itself).
+            // Like a shell: the typed line is dropped, a fresh prompt below.
             console.line_dropped();
             console.prompt();
             continue;
@@ -108,15 +89,14 @@ Outcome command_loop(Session& session, LineSource& lines) {
         console.line_read(line);
         command = line;
         split_redirection(command, target);
-        if (command == grammar::quit) {
-            lines.remember(line);
-            return Outcome::ended;
-        }
         if (command.empty()) {
             console.prompt();
             continue;
         }
         lines.remember(line);
+        if (command == grammar::quit) {
+            return Outcome::ended;
+        }
         // A stop signal while the history was saved: nothing more is sent.
         if (net::pending_stop_signal() != 0 && !stop_cancels(console.mode().interactive, false)) {
             return Outcome::stopped;
@@ -125,15 +105,12 @@ Outcome command_loop(Session& session, LineSource& lines) {
         const Outcome outcome = send_repeatedly(session, line, command, target);
         if (outcome == Outcome::command_failed) {
             // Which command stopped the run, and why: a lost reply, or "Syntax error".
-            std::string why = session.reply_file.take_failure();
+            const std::string why = session.reply_file.take_failure();
             console.report(lines.line_label(number) + ": '" + command +
                            "': " + (why.empty() ? texts::syntax_error : why));
         }
-        if (outcome != Outcome::going_on) {
-            return outcome;
-        }
-        if (command == grammar::terminate) {
-            return Outcome::ended;
+        if (outcome != Outcome::going_on || command == grammar::terminate) {
+            return outcome == Outcome::going_on ? Outcome::ended : outcome;
         }
     }
 }

@@ -13,20 +13,16 @@ class Connection {
   public:
     virtual ~Connection() = default;
     // Sends what the connection takes now of `text`: the count (0: none yet;
-    // net::would_block(net::last_socket_error()) when its buffer is full).
-    // Throws net::SocketException on failure.
+    // net::would_block(net::last_socket_error()) when full); throws net::SocketException.
     virtual std::size_t write(std::string_view text) = 0;
     // Receives one chunk: true; false when nothing has arrived yet. Throws
-    // net::SocketException when the connection is closed (the reason in
-    // net::last_socket_error() is then 0) or broken.
+    // when closed (net::last_socket_error() is then 0) or broken.
     virtual bool read(std::string& text) = 0;
     // True when the next read hands out a chunk already received.
     virtual bool holds_received() const noexcept = 0;
-    // True when the server has closed the connection, or it has failed
-    // (net::last_socket_error() says why; 0: closed), with nothing received
-    // left unread. Takes nothing from it.
+    // True when the connection was closed or has failed (last_socket_error(),
+    // 0: closed), with nothing received left unread. Takes nothing from it.
     virtual bool has_ended() noexcept = 0;
-    // What to wait on for the connection.
     virtual net::Waitable waitable() const noexcept = 0;
 };
 

@@ -5,40 +5,32 @@
 #include "client/reply_relay.h"
 #include "client/texts.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace cmdclient {
 
 namespace {
 
-// How long to pause after the system ran short of memory or network buffers
-// for a send: long enough not to spin, short enough not to be noticed.
+// After a send the system was short of memory or buffers for: not to spin.
 constexpr std::chrono::milliseconds shortage_pause{10};
 
-// A reply that is always there is relayed without a wait, and only a wait
-// lets a stop signal in: after this many system receives without one, the
-// relay looks for a signal itself (at most 1 MiB, a millisecond or so).
+// Only a wait lets a stop signal in: a reply that is always there is looked
+// for one after this many receives without a wait (at most 1 MiB).
 constexpr unsigned receives_between_looks = 16;
 
-// Why the connection could not go on, for the report.
-struct Lost {
-    bool timed_out = false;
-    int error = 0; // the system's error number; 0: closed by the server
-};
-
-// Why the connection could not go on, in words: "connection to PEER closed
-// by the server".
-std::string lost_reason(const Session& session, const Lost& lost) {
-    if (lost.timed_out) {
+// Why the connection could not go on (`error` 0: the server closed it).
+std::string lost_reason(const Session& session, bool timed_out, int error) {
+    if (timed_out) {
         return "no reply from " + session.peer + " for " + session.options.timeout->text + " s";
     }
     return "connection to " + session.peer +
-           (lost.error == 0 ? std::string(" closed by the server")
-                            : " lost: " + net::socket_error_text(lost.error));
+           (error == 0 ? std::string(" closed by the server")
+                       : " lost: " + net::socket_error_text(error));
 }
 
-// Says why the connection ended, connects again as at the start and says so:
-// going_on, failed (reported) or stopped.
+// Says why the connection ended and connects again: going_on, failed, stopped.
 Outcome reconnect(Session& session, const std::string& why) {
     session.console.report(why + texts::connecting_again);
     session.connection.reset();
@@ -49,25 +41,27 @@ Outcome reconnect(Session& session, const std::string& why) {
     return outcome;
 }
 
-// With --reconnect, right before a send: a connection that the server ended
-// while the client waited, with nothing of it left unread, is made again, and
-// nothing was lost. going_on, or how the new connect ended.
-Outcome reconnect_if_ended(Session& session) {
-    if (!session.connect_again || !session.connection->has_ended()) {
-        return Outcome::going_on;
+// --timing: from the command's send to the end of its reply.
+void report_time(Session& session, const std::string& command, net::Clock::time_point start,
+                 bool cut_short) {
+    if (!session.options.timing) {
+        return;
     }
-    return reconnect(session, lost_reason(session, Lost{false, net::last_socket_error()}));
+    const double seconds = std::chrono::duration<double>(net::Clock::now() - start).count();
+    char took[48];
+    std::snprintf(took, sizeof took, seconds < 1 ? "%.3f ms" : "%.3f s",
+                  seconds < 1 ? seconds * 1000 : seconds);
+    session.console.report_on_own_row("'" + command +
+                                      "': " + (cut_short ? "cut short after " : "") + took);
 }
 
-// A reply lost with its connection: "Exception!" and the reason. With
-// --reconnect the client connects again and the session goes on with the next
-// command, never this one, the run then ending as failed; not when -e stops
-// the run there, nor after "terminate". going_on, failed (reported), stopped.
-Outcome lose_reply(Session& session, const std::string& command, const Lost& lost) {
+// A lost reply: its time, "Exception!", `why`; with --reconnect (not with -e, nor
+// after "terminate") a new connection for the next command: as reconnect().
+Outcome lose_reply(Session& session, const std::string& command, const std::string& why,
+                   net::Clock::time_point start) {
+    report_time(session, command, start, true);
     session.console.show_failure(texts::receive_failed);
-    const std::string why = lost_reason(session, lost);
-    if (!session.connect_again || session.options.exit_on_error ||
-        command == grammar::terminate) {
+    if (!session.connect_again || session.options.exit_on_error || command == grammar::terminate) {
         session.console.report(why);
         return Outcome::failed;
     }
@@ -79,31 +73,14 @@ Outcome lose_reply(Session& session, const std::string& command, const Lost& los
     return outcome;
 }
 
-// --timing: how long the command took, from its send to the end of its reply.
-void report_time(Session& session, const std::string& command, net::Clock::time_point start,
-                 bool cut_short) {
-    if (!session.options.timing) {
-        return;
-    }
-    const double seconds = std::chrono::duration<double>(net::Clock::now() - start).count();
-    char took[48];
-    std::snprintf(took, sizeof took, seconds < 1 ? "%.3f ms" : "%.3f s",
-                  seconds < 1 ? seconds * 1000 : seconds);
-    session.console.report_on_own_row("'" + command + "': " + (cut_short ? "cut short after " : "") +
-                                      took);
-}
-
-// One reply's way from the connection to its output: the relay's chunk source
-// and its sink, and the decision of what a stop signal means meanwhile.
+// The chunk source and sink of one reply's relay, deciding what stop signals mean.
 class Reply {
   public:
-    Reply(Session& session, Output& out, bool to_console, bool cancelled)
-        : session_(session), console_(session.console), out_(out),
-          log_(to_console ? &session.console.log() : nullptr), to_console_(to_console),
-          // A file never gets the closing "Ok"; the console leaves it out only
-          // when the line editor draws it as part of the prompt, or when quiet,
-          // or when a log is kept (which must see where the prompt starts).
-          // (or the reply's time, which comes before the prompt).
+    Reply(Session& session, bool to_console, bool cancelled)
+        : session_(session), console_(session.console),
+          out_(to_console ? console_.output() : session.reply_file), to_console_(to_console),
+          // A file never gets the closing "Ok"; the console shows it as the prompt's
+          // start unless the editor draws prompts, or quiet, or a log or time must come first.
           strip_marker_(!to_console || console_.mode().editor_prompt || session.options.quiet ||
                         console_.logging() || session.options.timing) {
         if (cancelled) {
@@ -111,23 +88,16 @@ class Reply {
         }
     }
 
-    Reply(const Reply&) = delete;
-    Reply& operator=(const Reply&) = delete;
-
     bool discarding() const noexcept { return discarding_; }
-    // Why the relay was cut short: failed (lost() says whether the connection
-    // was) or stopped.
+    // Why the relay was cut short: failed (lost(): the connection) or stopped.
     Outcome ending() const noexcept { return ending_; }
-    const std::optional<Lost>& lost() const noexcept { return lost_; }
+    const std::string& lost() const noexcept { return lost_; } // why, if it was
 
-    // The next chunk, waiting for it as long as it takes (or the timeout).
     bool read_chunk(std::string& chunk) {
         Connection& connection = *session_.connection;
-        // Right after the command the answer is seldom there yet: wait at once
-        // rather than spend a call to find nothing.
-        bool wait = first_ && !connection.holds_received();
-        first_ = false;
-        for (;;) {
+        // Right after the send the answer is seldom there: wait, not receive, first.
+        bool wait = std::exchange(first_, false) && !connection.holds_received();
+        for (;; wait = false) {
             if (!wait) {
                 // A chunk split from bytes received before came with the last one.
                 with_last_ = connection.holds_received();
@@ -139,34 +109,37 @@ class Reply {
                         return true;
                     }
                 } catch (const net::SocketException&) {
-                    return lose(Lost{false, net::last_socket_error()}, true);
+                    const int error = net::last_socket_error();
+                    // Shown before anything the relay still holds.
+                    if (error != 0) {
+                        char line[64];
+                        std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
+                                      error);
+                        console_.show_failure(line);
+                    }
+                    lost_ = lost_reason(session_, false, error);
+                    return end(Outcome::failed);
                 }
                 session_.write_out();
                 if (console_.output().error() != 0) {
                     return end(Outcome::failed);
                 }
             }
-            wait = false;
             receives_without_wait_ = 0;
-            switch (net::wait_for(connection.waitable(), net::Direction::readable,
-                                  net::deadline_after(value_of(session_.options.timeout)))) {
-            case net::WaitResult::ready:
-            case net::WaitResult::interrupted:
-                break;
-            case net::WaitResult::stop_signal:
-                if (!act_on_stop()) {
-                    return false;
-                }
-                break;
-            case net::WaitResult::timed_out:
-                return lose(Lost{true, 0}, false);
-            case net::WaitResult::failed:
-                return lose(Lost{false, net::last_socket_error()}, false);
+            const net::WaitResult waited =
+                net::wait_for(connection.waitable(), net::Direction::readable,
+                              net::deadline_after(value_of(session_.options.timeout)));
+            if (waited == net::WaitResult::timed_out || waited == net::WaitResult::failed) {
+                lost_ = lost_reason(session_, waited == net::WaitResult::timed_out,
+                                    net::last_socket_error());
+                return end(Outcome::failed);
+            }
+            if (waited == net::WaitResult::stop_signal && !act_on_stop()) {
+                return false;
             }
         }
     }
 
-    // The relay's sink.
     void write(std::string_view text) {
         if (discarding_) {
             chunk_discarded_ = true;
@@ -174,15 +147,13 @@ class Reply {
         }
         show(text);
     }
-    // The "O" held back from the chunk before is no closing "Ok" after all: it
-    // is written even when discarding, if that chunk came before the Ctrl-C.
+    // Written even when discarding, if its chunk came before the Ctrl-C.
     void write_held(std::string_view text) {
-        if (!discarding_ || chunk_discarded_) {
-            write(text);
+        if (discarding_ && chunk_discarded_) {
             return;
         }
         show(text);
-        if (to_console_) {
+        if (discarding_ && to_console_) {
             console_.break_line(); // it stands before the next prompt
         }
     }
@@ -200,9 +171,9 @@ class Reply {
   private:
     void show(std::string_view text) {
         out_.write(text);
-        if (log_ != nullptr && log_->active()) {
+        if (to_console_ && console_.logging()) {
             // The log takes what the console shows, stamped by its arrival.
-            with_last_ ? log_->write_with_last(text) : log_->write(text);
+            with_last_ ? console_.log().write_with_last(text) : console_.log().write(text);
             with_last_ = true; // the rest of this chunk
         }
     }
@@ -212,20 +183,6 @@ class Reply {
         return false;
     }
 
-    bool lose(const Lost& lost, bool receive_failed) {
-        // Shown where the receive failed: before anything the relay still holds.
-        if (receive_failed && lost.error != 0) {
-            char line[64];
-            std::snprintf(line, sizeof line, net::socket_message::receive_failed_format,
-                          lost.error);
-            console_.show_failure(line);
-        }
-        lost_ = lost;
-        return end(Outcome::failed);
-    }
-
-    // Ctrl-C at a terminal discards the rest of the reply; anything else,
-    // and Ctrl-C while discarding, ends the run.
     bool act_on_stop() {
         if (!stop_cancels(console_.mode().interactive, discarding_)) {
             return end(Outcome::stopped);
@@ -236,7 +193,7 @@ class Reply {
     }
 
     void start_discarding() {
-        // Whatever arrived before the interrupt stays: on screen, or in the file.
+        // What arrived before the interrupt stays.
         console_.break_line();
         session_.write_out();
         discarding_ = true;
@@ -246,7 +203,6 @@ class Reply {
     Session& session_;
     Console& console_;
     Output& out_;
-    SessionLog* log_; // where a reply shown on the console is also kept
     bool to_console_;
     bool strip_marker_;
     bool first_ = true;
@@ -255,13 +211,13 @@ class Reply {
     bool discarding_ = false;
     bool chunk_discarded_ = false; // a chunk came after the Ctrl-C
     Outcome ending_ = Outcome::going_on;
-    std::optional<Lost> lost_;
+    std::string lost_;
 };
 
-// Sends all of `command`, waiting while the connection takes nothing:
-// going_on, failed (`lost` says why) or stopped. A Ctrl-C meanwhile sets
-// `cancelled`: the reply, once it comes, is discarded.
-Outcome send_command(Session& session, const std::string& command, Lost& lost, bool& cancelled) {
+// Sends all of `command`: going_on, failed (`lost` says why) or stopped. A
+// Ctrl-C meanwhile sets `cancelled`: the reply is to be discarded.
+Outcome send_command(Session& session, const std::string& command, std::string& lost,
+                     bool& cancelled) {
     Connection& connection = *session.connection;
     std::string_view rest(command);
     net::Deadline progress_deadline = net::deadline_after(value_of(session.options.timeout));
@@ -270,43 +226,36 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
         try {
             sent = connection.write(rest);
         } catch (const net::SocketException&) {
-            lost.error = net::last_socket_error();
+            lost = lost_reason(session, false, net::last_socket_error());
             return Outcome::failed;
         }
-        rest.remove_prefix(sent);
         if (sent > 0) {
+            rest.remove_prefix(sent);
             progress_deadline = net::deadline_after(value_of(session.options.timeout));
             continue;
         }
         const bool full = net::would_block(net::last_socket_error());
         net::Deadline deadline = progress_deadline;
-        if (!full) {
+        if (!full) { // short of memory or buffers: pause, and try again
             const auto pause_end = net::Clock::now() + shortage_pause;
-            if (!deadline || pause_end < *deadline) {
-                deadline = pause_end;
-            }
+            deadline = deadline ? std::min(*deadline, pause_end) : pause_end;
         }
-        switch (net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
-                              net::Direction::writable, deadline)) {
-        case net::WaitResult::ready:
-        case net::WaitResult::interrupted:
-            break;
-        case net::WaitResult::stop_signal:
+        const net::WaitResult waited =
+            net::wait_for(full ? connection.waitable() : net::nothing_to_wait_on,
+                          net::Direction::writable, deadline);
+        if (waited == net::WaitResult::failed ||
+            (waited == net::WaitResult::timed_out && progress_deadline &&
+             net::Clock::now() >= *progress_deadline)) {
+            lost = lost_reason(session, waited == net::WaitResult::timed_out,
+                               net::last_socket_error());
+            return Outcome::failed;
+        }
+        if (waited == net::WaitResult::stop_signal) {
             if (!stop_cancels(session.console.mode().interactive, cancelled)) {
                 return Outcome::stopped;
             }
             net::take_stop_signal();
             cancelled = true;
-            break;
-        case net::WaitResult::timed_out:
-            if (progress_deadline && net::Clock::now() >= *progress_deadline) {
-                lost.timed_out = true;
-                return Outcome::failed;
-            }
-            break;
-        case net::WaitResult::failed:
-            lost.error = net::last_socket_error();
-            return Outcome::failed;
         }
     }
     return Outcome::going_on;
@@ -316,88 +265,72 @@ Outcome send_command(Session& session, const std::string& command, Lost& lost, b
 
 Outcome exchange(Session& session, const std::string& command, const std::string& target) {
     Console& console = session.console;
-    // Nothing is sent whose reply could not be shown: what is pending for
-    // standard output is written first, and one whose reader has gone ends
-    // the run as a write to it would.
+    // Nothing is sent whose reply could not be shown.
     console.flush();
     if (!console.output().check_reader()) {
         return Outcome::failed;
     }
-    const Outcome connected = reconnect_if_ended(session);
-    if (connected != Outcome::going_on) {
-        return connected;
+    // --reconnect: a connection the server ended meanwhile is made again first.
+    if (session.connect_again && session.connection->has_ended()) {
+        const Outcome connected =
+            reconnect(session, lost_reason(session, false, net::last_socket_error()));
+        if (connected != Outcome::going_on) {
+            return connected;
+        }
     }
     const auto start = net::Clock::now();
-    Lost lost;
+    std::string lost;
     bool cancelled = false;
     const Outcome sent = send_command(session, command, lost, cancelled);
-    if (sent == Outcome::failed) {
-        // Nothing of the reply can come over a connection that failed.
-        report_time(session, command, start, true);
-        return lose_reply(session, command, lost);
-    }
     if (sent != Outcome::going_on) {
-        return sent;
+        return sent == Outcome::failed ? lose_reply(session, command, lost, start) : sent;
     }
 
     const bool to_console = target == grammar::console_target;
-    // With -e a lost reply stops the run, and the loop names its failure.
-    const bool stops_at_lost_reply = session.options.exit_on_error;
+    // With -e a failed reply file stops the run, and the loop names its failure.
+    const bool exit_on_error = session.options.exit_on_error;
     if (!to_console) {
         // Messages name the file as opened: "~/" in its place is the home folder.
         const std::string path = platform::expand_home(target);
-        if (!session.reply_file.open(path, "reply file '" + path + "'") && !stops_at_lost_reply) {
+        if (!session.reply_file.open(path, "reply file '" + path + "'") && !exit_on_error) {
             console.report_failure(session.reply_file);
         }
     }
-    Reply reply(session, to_console ? console.output() : session.reply_file, to_console,
-                cancelled);
+    Reply reply(session, to_console, cancelled);
     const ReplyEnd end = relay_reply([&reply](std::string& text) { return reply.read_chunk(text); },
                                      session.chunk, reply);
     if (reply.ending() == Outcome::stopped) {
-        if (stops_at_lost_reply) {
+        if (exit_on_error) {
             console.report_failure(session.reply_file);
         }
         return Outcome::stopped; // what arrived is written out as the run ends
     }
     session.reply_file.close();
-    const bool reply_lost = session.reply_file.error() != 0;
-    if (!stops_at_lost_reply || end == ReplyEnd::cut_short) {
+    if (!exit_on_error || end == ReplyEnd::cut_short) {
         console.report_failure(session.reply_file);
     }
-    const Outcome after_reply = stops_at_lost_reply && reply_lost ? Outcome::command_failed
-                                : reply.discarding()              ? Outcome::cancelled
-                                                                  : Outcome::going_on;
-
-    if (end != ReplyEnd::cut_short) {
-        report_time(session, command, start, false);
-    }
-    switch (end) {
-    case ReplyEnd::end_marker:
-        if (reply.strips_marker() || reply.discarding()) {
-            console.prompt();
-        } else {
-            console.show(texts::prompt_rest);
+    if (end == ReplyEnd::cut_short) {
+        if (reply.lost().empty()) {
+            return reply.ending();
         }
-        return after_reply;
-    case ReplyEnd::syntax_error:
-        // Quiet, only text that went to the console is ended by the newline.
-        if (to_console) {
-            console.show(texts::after_syntax_error);
-        } else {
-            console.show_unless_quiet(texts::after_syntax_error);
-        }
-        console.prompt();
-        return session.options.exit_on_error ? Outcome::command_failed : after_reply;
-    case ReplyEnd::cut_short:
-        break;
-    }
-    if (reply.lost()) {
         session.write_out();
-        report_time(session, command, start, true);
-        return lose_reply(session, command, *reply.lost());
+        return lose_reply(session, command, reply.lost(), start);
     }
-    return reply.ending();
+    report_time(session, command, start, false);
+    const bool syntax_error = end == ReplyEnd::syntax_error;
+    if (syntax_error) {
+        // Quiet, only text that went to the console is ended by the newline.
+        to_console ? console.show(texts::after_syntax_error)
+                   : console.show_unless_quiet(texts::after_syntax_error);
+    }
+    if (syntax_error || reply.strips_marker() || reply.discarding()) {
+        console.prompt();
+    } else {
+        console.show(texts::prompt_rest);
+    }
+    return exit_on_error && (syntax_error || session.reply_file.error() != 0)
+               ? Outcome::command_failed
+               : (reply.discarding() ? Outcome::cancelled : Outcome::going_on);
 }
 
 } // namespace cmdclient

@@ -1,6 +1,5 @@
-// How a run ends, and what a stop signal means: one value travels from the
-// exchange through the command loop to the entry point, which alone turns it
-// into the exit status or ends the process by the signal.
+// How a run ends: one value travels from the exchange through the command loop
+// to the entry point, which alone turns it into the exit status or a signal.
 #pragma once
 
 #include "net/wait.h"
@@ -17,27 +16,16 @@ enum class Outcome {
 };
 
 inline int exit_status(Outcome outcome) noexcept {
-    switch (outcome) {
-    case Outcome::going_on:
-    case Outcome::cancelled:
-    case Outcome::ended:
-        return 0;
-    case Outcome::command_failed:
+    if (outcome == Outcome::command_failed) {
         return 3; // apart from 1, so that a script can tell them
-    case Outcome::failed:
-    case Outcome::stopped:
-        break;
     }
-    return 1;
+    return outcome == Outcome::failed || outcome == Outcome::stopped ? 1 : 0;
 }
 
-// What the recorded stop signal means where the client is: true when it
-// cancels what the user is waiting for (the typed line, the rest of a reply):
-// Ctrl-C at a terminal, unless something was already cancelled. Any other
-// stop signal, and Ctrl-C when input is not a terminal, ends the run.
+// True when the recorded stop signal cancels what the user waits for (the typed
+// line, the rest of a reply): Ctrl-C at a terminal, once. Any other ends the run.
 inline bool stop_cancels(bool interactive, bool cancelled_already) noexcept {
-    return net::pending_stop_signal() == net::interrupt_signal && interactive &&
-           !cancelled_already;
+    return net::pending_stop_signal() == net::interrupt_signal && interactive && !cancelled_already;
 }
 
 } // namespace cmdclient

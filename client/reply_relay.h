@@ -1,7 +1,5 @@
-// Relaying one reply: the server's text arrives in chunks of at most 500 bytes
-// and goes, chunk by chunk, to the console or a redirect file until the end of
-// the reply. The rules are kept apart from all input and output, so they can be
-// checked with chunks made in memory.
+// Relaying one reply, chunk by chunk (500 bytes at most), to the console or a reply
+// file; apart from all input and output, so that tests feed it chunks made in memory.
 #pragma once
 
 #include <string>
@@ -17,70 +15,50 @@ enum class ReplyEnd {
     cut_short,    // the reader or the sink ended it early, for reasons of its own
 };
 
-// Relays one reply. `read_chunk(std::string&)` fills the text with the next
-// chunk: true, or false when the reply cannot go on (a lost connection, say).
-// `sink` takes the reply's text:
-//   sink.write(std::string_view)  the reply's bytes, in order, never accumulated;
-//   sink.write_held(std::string_view)  the "O" held back (below), written after
-//                                 all: one of those bytes, in its place;
-//   sink.strips_marker()          true: the closing "Ok" is left out of them;
-//   sink.after_chunk()            after each chunk that did not end it: false
-//                                 ends the relay there.
-//
-// Chunks are judged at receive boundaries, never joined: a chunk ending in "Ok"
-// ends the reply (the server's closing "Ok" doubles as the start of the next
-// prompt "Ok> "), and so does a chunk that is exactly "Syntax error". A network
-// may cut the closing "Ok" between two receives, so a chunk that is exactly "k"
-// also ends it when the text so far ends in "O". When the marker is stripped, a
-// trailing "O" is therefore held back until the next chunk decides; it is written
-// after all when that chunk does not complete the marker, or the reply is cut short.
+// Relays one reply: `read_chunk(std::string&)` fills in the next chunk (false:
+// the reply cannot go on); `sink` takes its bytes in order by write() and, when
+// strips_marker(), without the closing "Ok", a trailing "O" held back for
+// write_held() until the next chunk shows it is not the marker's; after each
+// chunk that did not end the reply, after_chunk() false ends the relay there.
+// Chunks are judged at receive boundaries, never joined: one ending in "Ok"
+// ends the reply (the closing "Ok" doubles as the start of the prompt "Ok> "),
+// as does one that is exactly "Syntax error", or "k" after text ending in "O"
+// (a network may cut the "Ok" between two receives).
 template <typename ReadChunk, typename Sink>
 ReplyEnd relay_reply(ReadChunk&& read_chunk, std::string& chunk, Sink& sink) {
     const bool strip = sink.strips_marker();
     bool ends_in_o = false; // the text received so far ends in 'O'
-    const auto cut_short = [&] {
-        if (ends_in_o && strip) {
-            sink.write_held("O");
-        }
-        return ReplyEnd::cut_short;
-    };
-    for (;;) {
-        if (!read_chunk(chunk)) {
-            return cut_short();
-        }
-        const std::size_t size = chunk.size();
-        if (size == 0) {
-            // An empty text changes nothing of what came before.
-            if (!sink.after_chunk()) {
-                return cut_short();
-            }
-            continue;
-        }
-        if (ends_in_o) {
-            if (size == 1 && chunk[0] == 'k') {
+    while (read_chunk(chunk)) {
+        const std::string_view text(chunk);
+        if (!text.empty()) { // an empty text changes nothing of what came before
+            if (ends_in_o && text == "k") {
                 if (!strip) {
-                    sink.write(chunk);
+                    sink.write(text);
                 }
                 return ReplyEnd::end_marker;
             }
-            if (strip) {
+            if (ends_in_o && strip) {
                 sink.write_held("O");
             }
+            if (text.size() >= 2 && text.substr(text.size() - 2) == "Ok") {
+                sink.write(strip ? text.substr(0, text.size() - 2) : text);
+                return ReplyEnd::end_marker;
+            }
+            if (text == syntax_error_reply) {
+                sink.write(text);
+                return ReplyEnd::syntax_error;
+            }
+            ends_in_o = text.back() == 'O';
+            sink.write(strip && ends_in_o ? text.substr(0, text.size() - 1) : text);
         }
-        if (size >= 2 && chunk[size - 2] == 'O' && chunk[size - 1] == 'k') {
-            sink.write(strip ? std::string_view(chunk).substr(0, size - 2) : chunk);
-            return ReplyEnd::end_marker;
-        }
-        if (std::string_view(chunk) == syntax_error_reply) {
-            sink.write(chunk);
-            return ReplyEnd::syntax_error;
-        }
-        ends_in_o = chunk[size - 1] == 'O';
-        sink.write(strip && ends_in_o ? std::string_view(chunk).substr(0, size - 1) : chunk);
         if (!sink.after_chunk()) {
-            return cut_short();
+            break;
         }
     }
+    if (ends_in_o && strip) {
+        sink.write_held("O");
+    }
+    return ReplyEnd::cut_short;
 }
 
 } // namespace cmdclient
