@@ -146,7 +146,7 @@ void Output::write_held(net::Deadline deadline) {
     }
 }
 
-char* Output::room_for(std::size_t size) {
+char* Output::make_room_for(std::size_t size) {
     if (fd_ < 0 || error_ != 0) {
         return nullptr;
     }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace cmdclient {
 
@@ -99,7 +100,15 @@ class Output {
     void write_held(net::Deadline deadline);
     // Where `size` more bytes go (written out first when full); null when
     // they are dropped.
-    char* room_for(std::size_t size);
+    char* room_for(std::size_t size) {
+        if (held_size_ + size <= held_.size() && held_size_ + size <= capacity_ && fd_ >= 0 &&
+            error_ == 0) {
+            const std::size_t at = std::exchange(held_size_, held_size_ + size);
+            return &held_[at];
+        }
+        return make_room_for(size);
+    }
+    char* make_room_for(std::size_t size);
     void track_tail(std::string_view text);
 
     std::string name_;

@@ -137,11 +137,8 @@ void SessionLog::release_line() {
     line_.clear();
 }
 
-std::string_view SessionLog::stamp_text(std::chrono::system_clock::time_point when) {
+std::string_view SessionLog::make_stamp_text(std::chrono::system_clock::time_point when) {
     using namespace std::chrono;
-    if (stamp_made_ && when == stamp_time_) {
-        return stamp_text_;
-    }
     const std::time_t second = system_clock::to_time_t(when);
     if (second != stamp_second_) {
         std::tm local{};

@@ -66,7 +66,11 @@ class SessionLog {
     // Writes the held line with its stamp; it goes on unheld.
     void release_line();
     // The stamp's text for `when`, formatted once for lines that share it.
-    std::string_view stamp_text(std::chrono::system_clock::time_point when);
+    std::string_view stamp_text(std::chrono::system_clock::time_point when) {
+        return stamp_made_ && when == stamp_time_ ? std::string_view(stamp_text_)
+                                                  : make_stamp_text(when);
+    }
+    std::string_view make_stamp_text(std::chrono::system_clock::time_point when);
 
     Output out_;
     bool active_ = false;
