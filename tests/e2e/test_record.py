@@ -192,6 +192,22 @@ class LogFile(InTemporaryDirectory, unittest.TestCase):
                          BANNER + b"Ok> regs\nA=1\nOk> mem > m.txt\nOk> quit\n\n")
         self.assertEqual(self.file("m.txt"), b"00: 2A\n")
 
+    @unittest.skipIf(WINDOWS, "the line editor needs a POSIX terminal")
+    def test_echo_shows_nothing_more_at_a_terminal(self):
+        # The terminal showed the line as it was typed: no second copy of it.
+        server = FakeServer([expect(b"regs"), chunk(b"A=1\nOk")])
+        self.addCleanup(server.stop)
+        client = TerminalClient(server.port, self.cwd, command=CLIENT_PREFIX + [
+            CLIENT, "--echo", str(server.port)])
+        self.addCleanup(client.close)
+        client.wait_for_prompt()
+        client.type(b"regs\r")
+        client.wait_for_prompt("A=1")
+        lines = client.lines()
+        self.assertEqual(lines[lines.index("Ok> regs") + 1], "A=1", "\n".join(lines))
+        client.type(b"quit\r")
+        self.assertEqual(client.wait_exit(), 0)
+
     @unittest.skipIf(WINDOWS, "a home folder is a POSIX shell's")
     def test_a_leading_tilde_in_the_log_file_is_the_home_folder(self):
         for option in (["-L", "~/s.log"], ["--log-file=~/s.log"]):
