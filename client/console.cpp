@@ -63,10 +63,7 @@ bool Console::flush() {
 
 void Console::show_failure(std::string_view text) {
     // The log keeps a terminal's form; a pipe's and a file's bytes stay as they are.
-    if (mode_.shows_each_chunk && !out_.ends_line()) {
-        out_.write("\n");
-        out_.at_line_start();
-    }
+    end_open_line();
     if (log_.active()) {
         log_.end_line();
         log_.write(text);
@@ -84,13 +81,18 @@ void Console::break_line() {
     // The terminal echoes the key ("^C") where the cursor is: after a line
     // ended here, that is the start of a row, so the notice on standard error
     // starts the next one; a partly shown line is ended on standard output.
-    const bool line_open = mode_.shows_each_chunk && !out_.ends_line();
-    if (line_open) {
-        out_.write("\n");
-        out_.at_line_start();
-    }
+    const bool line_open = end_open_line();
     clear_before_prompt_ = mode_.shows_each_chunk;
     new_row_before_report_ = error_is_terminal_ && !line_open;
+}
+
+bool Console::end_open_line() {
+    if (!mode_.shows_each_chunk || out_.ends_line()) {
+        return false;
+    }
+    out_.write("\n");
+    out_.at_line_start();
+    return true;
 }
 
 void Console::prompt() {

@@ -95,6 +95,9 @@ class Console {
     void finish();
 
   private:
+    // At a terminal, ends a line of standard output left open: true if it did.
+    bool end_open_line();
+
     Output out_;
     Output err_;
     SessionLog log_;
