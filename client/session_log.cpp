@@ -111,18 +111,13 @@ void SessionLog::write_stamped(std::string_view text) {
         text.remove_prefix(size);
         if (stamped_) {
             out_.write(piece);
-        } else if (newline == nullptr) {
-            line_.append(piece);
-            if (line_.size() > longest_held_line) {
-                release_line();
-            }
-            continue;
-        } else if (line_.empty()) {
+        } else if (newline != nullptr && line_.empty()) {
             out_.write(stamp_text(line_time_), piece); // a whole line: no need to hold it
         } else {
             line_.append(piece);
-            out_.write(stamp_text(line_time_), line_);
-            line_.clear();
+            if (newline != nullptr || line_.size() > longest_held_line) {
+                release_line();
+            }
         }
         if (newline != nullptr) {
             stamped_ = false;
